@@ -5,6 +5,10 @@
 #include "SGBaseError.h"
 #include "SGBaseInternal.h"
 #include "SGBinary.h"
+#include "SGBase64.h"
+#include "SGCodec.h"
+#include "SGFile.h"
+#include "SGHex.h"
 #include "SGMemory.h"
 #include "SGOS.h"
 
@@ -52,13 +56,13 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     PENDING_INT(SGConfig_IniparserUnset),  // 29
     PENDING_PTR(SGConfig_JsonGetObjectItem),  // 30
     PENDING_INT(SGConfig_JsonDelete),  // 31
-    PENDING_INT(SGHex_Encode),  // 32
-    PENDING_INT(SGHex_Decode),  // 33
-    PENDING_INT(SGFile_Read),  // 34
-    PENDING_INT(SGFile_ReadBinary),  // 35
-    PENDING_INT(SGFile_Write),  // 36
-    PENDING_INT(SGFile_WriteBinary),  // 37
-    PENDING_INT(SGFile_Compare),  // 38
+    SLOT(SGHex_Encode),  // 32
+    SLOT(SGHex_Decode),  // 33
+    SLOT(SGFile_Read),  // 34
+    SLOT(SGFile_ReadBinary),  // 35
+    SLOT(SGFile_Write),  // 36
+    SLOT(SGFile_WriteBinary),  // 37
+    SLOT(SGFile_Compare),  // 38
     SLOT(SGMemory_malloc),  // 39
     SLOT(SGMemory_calloc),  // 40
     SLOT(SGMemory_realloc),  // 41
@@ -89,18 +93,18 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGBinaryTupleList_Find),  // 66
     SLOT(SGBinaryTupleList_FindAsString),  // 67
     SLOT(SGBinaryTupleList_Add),  // 68
-    PENDING_PTR(SGCodecGetVersion),  // 69
-    PENDING_PTR(SGCodecGetBuildInfo),  // 70
-    PENDING_INT(SGCodecConvertCodeSet),  // 71
-    PENDING_INT(SGCodecEncodeURL),  // 72
-    PENDING_INT(SGCodecDecodeURL),  // 73
-    PENDING_INT(SGCodecEscapeString),  // 74
-    PENDING_INT(SGCodecUnescapeString),  // 75
-    PENDING_INT(SGCodecBinToString),  // 76
-    PENDING_INT(SGCodecStringToBin),  // 77
-    PENDING_INT(SGBase64_Encode),  // 78
-    PENDING_INT(SGBase64_Decode),  // 79
-    PENDING_INT(SGBase64_Free),  // 80
+    SLOT(SGCodecGetVersion),  // 69
+    SLOT(SGCodecGetBuildInfo),  // 70
+    SLOT(SGCodecConvertCodeSet),  // 71
+    SLOT(SGCodecEncodeURL),  // 72
+    SLOT(SGCodecDecodeURL),  // 73
+    SLOT(SGCodecEscapeString),  // 74
+    SLOT(SGCodecUnescapeString),  // 75
+    SLOT(SGCodecBinToString),  // 76
+    SLOT(SGCodecStringToBin),  // 77
+    SLOT(SGBase64_Encode),  // 78
+    SLOT(SGBase64_Decode),  // 79
+    SLOT(SGBase64_Free),  // 80
     PENDING_INT(SGTime_Now),  // 81
     PENDING_INT(SGTime_ToUTC),  // 82
     PENDING_INT(SGTime_ToTime),  // 83
