@@ -1,5 +1,7 @@
 #include "SGBase64.h"
 
+#include <array>
+
 #include "SGMemory.h"
 
 namespace {
@@ -7,16 +9,15 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr int kPad = 64;
 
-// Value of a character: 0-63 for the alphabet, kPad for "=", -1 for anything else.
-int charValue(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    if (c == '=') return kPad;
-    return -1;
-}
+// Value of each byte: 0-63 for the alphabet, kPad for "=", -1 for anything else.
+constexpr std::array<int8_t, 256> kValues = [] {
+    std::array<int8_t, 256> v{};
+    v.fill(-1);
+    for (int i = 0; i < 64; ++i)
+        v[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+    v['='] = kPad;
+    return v;
+}();
 
 }  // namespace
 
@@ -62,27 +63,31 @@ int SGBase64_Decode(char** out, uint32_t* outLength, const char* text, uint32_t 
     if (!out || (!text && length > 0)) return SG_BASE64_ERR_ARGUMENT;
     if (length % 4 != 0) return SG_BASE64_ERR_INPUT;
     const auto* in = reinterpret_cast<const unsigned char*>(text);
-    for (uint32_t i = 0; i < length; ++i)
-        if (charValue(in[i]) < 0) return SG_BASE64_ERR_INPUT;
-
     auto* bytes = static_cast<unsigned char*>(SGMemory_malloc(length / 4 * 3 + 1));
     if (!bytes) return SG_BASE64_ERR_MEMORY;
     uint32_t n = 0;
+    bool ended = false;  // a padded group was decoded: the rest is only checked
     for (uint32_t i = 0; i < length; i += 4) {
-        int v[4];
-        int data = 0;  // characters before the first "=" of the group
-        while (data < 4 && (v[data] = charValue(in[i + data])) != kPad) ++data;
-        if (data == 4) {
+        const int v[4] = {kValues[in[i]], kValues[in[i + 1]], kValues[in[i + 2]],
+                          kValues[in[i + 3]]};
+        const int any = v[0] | v[1] | v[2] | v[3];
+        if (any < 0) {
+            SGMemory_free(bytes);
+            return SG_BASE64_ERR_INPUT;
+        }
+        if (ended) continue;
+        if (any < kPad) {
             const uint32_t g = (v[0] << 18) | (v[1] << 12) | (v[2] << 6) | v[3];
             bytes[n++] = static_cast<unsigned char>(g >> 16);
             bytes[n++] = static_cast<unsigned char>(g >> 8);
             bytes[n++] = static_cast<unsigned char>(g);
             continue;
         }
-        // A padded group is the last one decoded.
+        int data = 0;  // characters before the first "="
+        while (v[data] != kPad) ++data;
         if (data >= 2) bytes[n++] = static_cast<unsigned char>((v[0] << 2) | (v[1] >> 4));
         if (data == 3) bytes[n++] = static_cast<unsigned char>(((v[1] & 15) << 4) | (v[2] >> 2));
-        break;
+        ended = true;
     }
     bytes[n] = 0;
     *out = reinterpret_cast<char*>(bytes);
