@@ -77,10 +77,11 @@ TEST(SGDRBG, CavpVectors) {
         EXPECT_EQ(d.ctx->securityStrength, highestStrength(id));
         EXPECT_EQ(d.ctx->seedLength, id >= 6 ? 888 : 440);
         const bool reseeded = r.count("EntropyInputReseed") != 0;
-        if (reseeded)
+        if (reseeded) {
             ASSERT_EQ(
                 d.reseed(unhex(r.at("EntropyInputReseed")), unhex(r.at("AdditionalInputReseed"))),
                 0);
+        }
         d.generate(expected.size(), unhex(r.at("AdditionalInputA")));
         EXPECT_EQ(hex(d.generate(expected.size(), unhex(r.at("AdditionalInputB")))), hex(expected))
             << r.at("Digest") << " " << r.at("EntropyInput");
