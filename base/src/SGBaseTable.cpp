@@ -9,8 +9,12 @@
 #include "SGCodec.h"
 #include "SGFile.h"
 #include "SGHex.h"
+#include "SGConfig.h"
+#include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGThread.h"
+#include "SGTime.h"
 
 extern "C" SG_EXPORT void* Base[SG_BASE_TABLE_SLOTS];
 void* Base[SG_BASE_TABLE_SLOTS];
@@ -28,34 +32,34 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGBase_GetVersion),  // 1
     SLOT(SGBaseError_SetLast),  // 2
     SLOT(SGBaseError_GetLastCode),  // 3
-    PENDING_PTR(SGLog_GetVersion),  // 4
-    PENDING_PTR(SGLog_GetBuildInfo),  // 5
-    PENDING_INT(SG_LOG_DEBUG_Initialize),  // 6
-    PENDING_PTR(SG_LOG_DEBUG_Get_Stream),  // 7
-    PENDING_PTR(_SGLog_Initialize),  // 8
-    PENDING_INT(_SGLog_Write),  // 9
-    PENDING_INT(_SGLog_WriteVaList),  // 10
-    PENDING_INT(_SGLog_Finalize),  // 11
-    PENDING_INT(SGLog_Initialize),  // 12
-    PENDING_INT(SGLog_Write),  // 13
-    PENDING_INT(SGLog_Finalize),  // 14
-    PENDING_PTR(SGstorage_JsonNew),  // 15
-    PENDING_PTR(SGConfig_GetVersion),  // 16
-    PENDING_PTR(SGConfig_GetBuildInfo),  // 17
-    PENDING_PTR(SGConfig_IniparserNew),  // 18
-    PENDING_PTR(SGConfig_IniparserNew_Unicode),  // 19
-    PENDING_PTR(SGConfig_IniparserNew_from_Buffer),  // 20
-    PENDING_INT(SGConfig_IniparserFree),  // 21
-    PENDING_INT(SGConfig_IniparserGetNSec),  // 22
-    PENDING_PTR(SGConfig_IniparserGetSecName),  // 23
-    PENDING_PTR(SGConfig_IniparserGetString),  // 24
-    PENDING_INT(SGConfig_IniparserGetInt),  // 25
-    PENDING_DOUBLE(SGConfig_IniparserGetDouble),  // 26
-    PENDING_INT(SGConfig_IniparserGetBoolean),  // 27
-    PENDING_INT(SGConfig_IniparserFindEntry),  // 28
-    PENDING_INT(SGConfig_IniparserUnset),  // 29
-    PENDING_PTR(SGConfig_JsonGetObjectItem),  // 30
-    PENDING_INT(SGConfig_JsonDelete),  // 31
+    SLOT(SGLog_GetVersion),  // 4
+    SLOT(SGLog_GetBuildInfo),  // 5
+    SLOT(SG_LOG_DEBUG_Initialize),  // 6
+    SLOT(SG_LOG_DEBUG_Get_Stream),  // 7
+    SLOT(_SGLog_Initialize),  // 8
+    SLOT(_SGLog_Write),  // 9
+    SLOT(_SGLog_WriteVaList),  // 10
+    SLOT(_SGLog_Finalize),  // 11
+    SLOT(SGLog_Initialize),  // 12
+    SLOT(SGLog_Write),  // 13
+    SLOT(SGLog_Finalize),  // 14
+    SLOT(SGstorage_JsonNew),  // 15
+    SLOT(SGConfig_GetVersion),  // 16
+    SLOT(SGConfig_GetBuildInfo),  // 17
+    SLOT(SGConfig_IniparserNew),  // 18
+    SLOT(SGConfig_IniparserNew_Unicode),  // 19
+    SLOT(SGConfig_IniparserNew_from_Buffer),  // 20
+    SLOT(SGConfig_IniparserFree),  // 21
+    SLOT(SGConfig_IniparserGetNSec),  // 22
+    SLOT(SGConfig_IniparserGetSecName),  // 23
+    SLOT(SGConfig_IniparserGetString),  // 24
+    SLOT(SGConfig_IniparserGetInt),  // 25
+    SLOT(SGConfig_IniparserGetDouble),  // 26
+    SLOT(SGConfig_IniparserGetBoolean),  // 27
+    SLOT(SGConfig_IniparserFindEntry),  // 28
+    SLOT(SGConfig_IniparserUnset),  // 29
+    SLOT(SGConfig_JsonGetObjectItem),  // 30
+    SLOT(SGConfig_JsonDelete),  // 31
     SLOT(SGHex_Encode),  // 32
     SLOT(SGHex_Decode),  // 33
     SLOT(SGFile_Read),  // 34
@@ -105,11 +109,11 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGBase64_Encode),  // 78
     SLOT(SGBase64_Decode),  // 79
     SLOT(SGBase64_Free),  // 80
-    PENDING_INT(SGTime_Now),  // 81
-    PENDING_INT(SGTime_ToUTC),  // 82
-    PENDING_INT(SGTime_ToTime),  // 83
-    PENDING_INT(SGTime_Print),  // 84
-    PENDING_INT(SGTime_Gap),  // 85
+    SLOT(SGTime_Now),  // 81
+    SLOT(SGTime_ToUTC),  // 82
+    SLOT(SGTime_ToTime),  // 83
+    SLOT(SGTime_Print),  // 84
+    SLOT(SGTime_Gap),  // 85
     PENDING_INT(SGStream_InitWithBinary),  // 86
     PENDING_INT(SGStream_InitWithStream),  // 87
     PENDING_INT(SGStream_InitForInput),  // 88
@@ -324,54 +328,54 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     PENDING_INT(SGSnowChannel_Read),  // 297
     PENDING_INT(SGSnowChannel_Write),  // 298
     PENDING_INT(SGSnowChannel_Close),  // 299
-    PENDING_INT(SGThread_FreeTypes),  // 300
-    PENDING_INT(SGThread_Fork),  // 301
-    PENDING_INT(SGThread_Setsid),  // 302
-    PENDING_INT(SGThread_Getpid),  // 303
-    PENDING_INT(SGThread_Getppid),  // 304
-    PENDING_INT(SGThread_Pause),  // 305
-    PENDING_INT(SGThread_Wait),  // 306
-    PENDING_INT(SGThread_Waitpid),  // 307
-    PENDING_INT(SGThread_MutexAttrInit),  // 308
-    PENDING_INT(SGThread_MutexAttrDestroy),  // 309
-    PENDING_INT(SGThread_MutexAttrSettype),  // 310
-    PENDING_INT(SGThread_MutexAttrGettype),  // 311
-    PENDING_INT(SGThread_MutexAttrSetpshared),  // 312
-    PENDING_INT(SGThread_MutexInit),  // 313
-    PENDING_INT(SGThread_MutexDestroy),  // 314
-    PENDING_INT(SGThread_MutexLock),  // 315
-    PENDING_INT(SGThread_MutexUnlock),  // 316
-    PENDING_INT(SGThread_MutexAttrLength),  // 317
-    PENDING_INT(SGThread_MutexLength),  // 318
-    PENDING_INT(SGThread_CondAttrInit),  // 319
-    PENDING_INT(SGThread_CondAttrDestory),  // 320
-    PENDING_INT(SGThread_CondInit),  // 321
-    PENDING_INT(SGThread_CondSignal),  // 322
-    PENDING_INT(SGThread_CondBroadcast),  // 323
-    PENDING_INT(SGThread_CondWait),  // 324
-    PENDING_INT(SGThread_CondTimedwait),  // 325
-    PENDING_INT(SGThread_CondDestroy),  // 326
-    PENDING_INT(SGThread_CondAttrLength),  // 327
-    PENDING_INT(SGThread_CondLength),  // 328
-    PENDING_INT(SGThread_AttrInit),  // 329
-    PENDING_INT(SGThread_AttrDestroy),  // 330
-    PENDING_INT(SGThread_AttrSetdetachstate),  // 331
-    PENDING_INT(SGThread_AttrGetdetachstate),  // 332
-    PENDING_INT(SGThread_AttrSetschedpolicy),  // 333
-    PENDING_INT(SGThread_AttrGetschedpolicy),  // 334
-    PENDING_INT(SGThread_AttrSetschedparam),  // 335
-    PENDING_INT(SGThread_AttrGetschedparam),  // 336
-    PENDING_INT(SGThread_AttrSetinheritsched),  // 337
-    PENDING_INT(SGThread_AttrGetinheritsched),  // 338
-    PENDING_INT(SGThread_AttrSetscope),  // 339
-    PENDING_INT(SGThread_AttrGetscope),  // 340
-    PENDING_INT(SGThread_AttrSetstacksize),  // 341
-    PENDING_INT(SGThread_AttrGetstacksize),  // 342
-    PENDING_INT(SGThread_AttrLength),  // 343
-    PENDING_INT(SGThread_Create),  // 344
-    PENDING_INT(SGThread_Join),  // 345
-    PENDING_INT(SGThread_Detach),  // 346
-    PENDING_INT(SGThread_Self),  // 347
+    SLOT(SGThread_FreeTypes),  // 300
+    SLOT(SGThread_Fork),  // 301
+    SLOT(SGThread_Setsid),  // 302
+    SLOT(SGThread_Getpid),  // 303
+    SLOT(SGThread_Getppid),  // 304
+    SLOT(SGThread_Pause),  // 305
+    SLOT(SGThread_Wait),  // 306
+    SLOT(SGThread_Waitpid),  // 307
+    SLOT(SGThread_MutexAttrInit),  // 308
+    SLOT(SGThread_MutexAttrDestroy),  // 309
+    SLOT(SGThread_MutexAttrSettype),  // 310
+    SLOT(SGThread_MutexAttrGettype),  // 311
+    SLOT(SGThread_MutexAttrSetpshared),  // 312
+    SLOT(SGThread_MutexInit),  // 313
+    SLOT(SGThread_MutexDestroy),  // 314
+    SLOT(SGThread_MutexLock),  // 315
+    SLOT(SGThread_MutexUnlock),  // 316
+    SLOT(SGThread_MutexAttrLength),  // 317
+    SLOT(SGThread_MutexLength),  // 318
+    SLOT(SGThread_CondAttrInit),  // 319
+    SLOT(SGThread_CondAttrDestory),  // 320
+    SLOT(SGThread_CondInit),  // 321
+    SLOT(SGThread_CondSignal),  // 322
+    SLOT(SGThread_CondBroadcast),  // 323
+    SLOT(SGThread_CondWait),  // 324
+    SLOT(SGThread_CondTimedwait),  // 325
+    SLOT(SGThread_CondDestroy),  // 326
+    SLOT(SGThread_CondAttrLength),  // 327
+    SLOT(SGThread_CondLength),  // 328
+    SLOT(SGThread_AttrInit),  // 329
+    SLOT(SGThread_AttrDestroy),  // 330
+    SLOT(SGThread_AttrSetdetachstate),  // 331
+    SLOT(SGThread_AttrGetdetachstate),  // 332
+    SLOT(SGThread_AttrSetschedpolicy),  // 333
+    SLOT(SGThread_AttrGetschedpolicy),  // 334
+    SLOT(SGThread_AttrSetschedparam),  // 335
+    SLOT(SGThread_AttrGetschedparam),  // 336
+    SLOT(SGThread_AttrSetinheritsched),  // 337
+    SLOT(SGThread_AttrGetinheritsched),  // 338
+    SLOT(SGThread_AttrSetscope),  // 339
+    SLOT(SGThread_AttrGetscope),  // 340
+    SLOT(SGThread_AttrSetstacksize),  // 341
+    SLOT(SGThread_AttrGetstacksize),  // 342
+    SLOT(SGThread_AttrLength),  // 343
+    SLOT(SGThread_Create),  // 344
+    SLOT(SGThread_Join),  // 345
+    SLOT(SGThread_Detach),  // 346
+    SLOT(SGThread_Self),  // 347
 };
 
 }  // namespace
