@@ -338,25 +338,32 @@ TEST_F(SGLogTest, ConcurrentWritersLoseAndInterleaveNoLineAcrossMidnight) {
     ASSERT_NE(ctx, nullptr);
     constexpr int kThreads = 8;
     constexpr int kLines = 300;
-    std::atomic<int> written{0};
     auto payload = [](int t, int i) {
         return format("T%02d-L%04d-", t, i) +
                std::string(static_cast<size_t>((i * 37 + t * 11) % 6000),
                            static_cast<char>('a' + t)) +
                "-END";
     };
+    // Every thread writes half its lines, waits for midnight, and then all of them meet the
+    // new day at once.
+    std::atomic<int> halfway{0};
+    std::atomic<bool> midnight{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kLines; ++i) {
+                if (i == kLines / 2) {
+                    halfway.fetch_add(1);
+                    while (!midnight.load()) std::this_thread::yield();
+                }
                 std::string text = payload(t, i);
                 _SGLog_Write(&ctx, 8, "%s", text.c_str());
-                written.fetch_add(1);
             }
         });
     }
-    while (written.load() < kThreads * kLines / 2) std::this_thread::yield();
+    while (halfway.load() < kThreads) std::this_thread::yield();
     setTime(2031, 2, 1, 0, 0, 0);
+    midnight = true;
     for (auto& th : threads) th.join();
     _SGLog_Finalize(ctx);
 
@@ -383,7 +390,10 @@ TEST_F(SGLogTest, ConcurrentWritersLoseAndInterleaveNoLineAcrossMidnight) {
     EXPECT_EQ(total, static_cast<size_t>(kThreads * kLines));
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
     for (const auto& [key, count] : seen) EXPECT_EQ(count, 1);
-    EXPECT_FALSE(readLines(file("mt", "2031-02-01")).empty());
+    EXPECT_EQ(readLines(file("mt", "2031-01-31")).size(),
+              static_cast<size_t>(kThreads * kLines / 2));
+    EXPECT_EQ(readLines(file("mt", "2031-02-01")).size(),
+              static_cast<size_t>(kThreads * kLines / 2));
 }
 
 TEST_F(SGLogTest, InitialisationErrorsAreRecorded) {
@@ -470,20 +480,28 @@ TEST_F(SGLogTest, ProcessWideLogSetUpOnceSwitchesDaysAndEnds) {
 TEST_F(SGLogTest, ProcessWideWritersRaceTheEnd) {
     ASSERT_EQ(SGLog_Initialize(dir_.c_str(), "race", 32), 0);
     std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&] {
-            while (!stop.load()) SGLog_Write(1, "line");
+            while (!stop.load()) {
+                SGLog_Write(1, "line");
+                calls.fetch_add(1);
+            }
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    SGLog_Finalize();  // writers keep going: they find no log and write nothing
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (calls.load() < 200) std::this_thread::yield();
+    SGLog_Finalize();  // the writers keep going: they find no log and write nothing
+    int after = calls.load();
+    while (calls.load() < after + 200) std::this_thread::yield();
     stop = true;
     for (auto& w : writers) w.join();
-    auto before = readAll(file("race", "2031-01-31"));
-    EXPECT_FALSE(before.empty());
+    auto lines = readLines(file("race", "2031-01-31"));
+    EXPECT_GE(lines.size(), 200u);
+    for (const auto& line : lines)
+        ASSERT_THAT(line, ::testing::MatchesRegex("2031/01/31 23:59:58 KST-9\\|F\\|PID\\([0-9]+\\)"
+                                                  "\\|TID\\([0-9]+\\)\\|line"));
     SGLog_Write(1, "line");
-    EXPECT_EQ(readAll(file("race", "2031-01-31")), before);
+    EXPECT_EQ(readLines(file("race", "2031-01-31")).size(), lines.size());
 }
 
 // The debug stream is set up once per process, so each case runs in a child of its own.
