@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "SGCrypto.h"
+#include "SGCipher.h"
 #include "SGCryptoInternal.h"
 #include "SGDRBG.h"
 #include "SGDigest.h"
@@ -109,15 +110,15 @@ void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
     PENDING_INT(SGCMAC_Final),                        // 86
     PENDING_INT(SGCMACContext_Clear),                 // 87
     PENDING_INT(SGCMAC),                              // 88
-    PENDING_INT(SGCipher_GetInfo),                    // 89
-    PENDING_INT(SGCipher_Encrypt_Init),               // 90
-    PENDING_INT(SGCipher_Encrypt_Update),             // 91
-    PENDING_INT(SGCipher_Encrypt_Final),              // 92
-    PENDING_INT(SGCipher_Encrypt),                    // 93
-    PENDING_INT(SGCipher_Decrypt_Init),               // 94
-    PENDING_INT(SGCipher_Decrypt_Update),             // 95
-    PENDING_INT(SGCipher_Decrypt_Final),              // 96
-    PENDING_INT(SGCipher_Decrypt),                    // 97
+    SLOT(SGCipher_GetInfo),                           // 89
+    SLOT(SGCipher_Encrypt_Init),                      // 90
+    SLOT(SGCipher_Encrypt_Update),                    // 91
+    SLOT(SGCipher_Encrypt_Final),                     // 92
+    SLOT(SGCipher_Encrypt),                           // 93
+    SLOT(SGCipher_Decrypt_Init),                      // 94
+    SLOT(SGCipher_Decrypt_Update),                    // 95
+    SLOT(SGCipher_Decrypt_Final),                     // 96
+    SLOT(SGCipher_Decrypt),                           // 97
     PENDING_INT(SGPKCS1_Sign),                        // 98
     PENDING_INT(SGPKCS1_Verify),                      // 99
     PENDING_INT(SGPKCS1_Encrypt),                     // 100
