@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "SGCrypto.h"
+#include "SGDRBG.h"
 
 // Stand-ins for table slots whose component is not built yet: an error of each return kind.
 extern "C" int SGCrypto_PendingInt(void);    // 18, not supported
@@ -54,6 +55,9 @@ size_t structureRecordSize(int kind);
 // The cipher-engine registry, filled at initialisation and emptied at finalisation.
 void registerCipherEngines();
 void clearCipherEngines();
+
+// The process generator's DRBG instance (null while uninstantiated), for inspection.
+const SGDRBGContext* processGenerator();
 
 // The statistical self-test on one sample of kSelfTestBytes bytes: 0 or -1 to -6.
 constexpr int kSelfTestBytes = 2500;

@@ -62,6 +62,15 @@ void lfsrStep() {
 
 }  // namespace
 
+namespace brindlow::crypto {
+
+const SGDRBGContext* processGenerator() {
+    std::lock_guard lock(gRandomMutex);
+    return gRandom.context;
+}
+
+}  // namespace brindlow::crypto
+
 extern "C" {
 
 int SGRandom_Initialize(void) {
