@@ -15,6 +15,8 @@ namespace {
 
 using namespace brindlow::crypto;
 
+static_assert(sizeof(SGCryptoStructureMarker) == 8 + SG_CRYPTO_MODULE_AREA_SIZE);
+
 // Library state; gMutex guards initialisation and finalisation.
 std::mutex gMutex;
 bool sg_initialized = false;
