@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "SGCrypto.h"
+#include "SGCMAC.h"
 #include "SGCipher.h"
 #include "SGCryptoInternal.h"
 #include "SGDRBG.h"
 #include "SGDigest.h"
+#include "SGHMAC.h"
 #include "SGRandom.h"
 
 extern "C" SG_CRYPTO_EXPORT void* Crypto[SG_CRYPTO_TABLE_SLOTS];
@@ -99,17 +101,17 @@ void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
     SLOT(SGDRBG_Instantiation),                       // 75
     SLOT(SGDRBG_GenerateRandom),                      // 76
     SLOT(SGDRBG_Reseed),                              // 77
-    PENDING_INT(SGHMAC_Init),                         // 78
-    PENDING_INT(SGHMAC_Update),                       // 79
-    PENDING_INT(SGHMAC_Final),                        // 80
-    PENDING_INT(SGHMACContext_Clear),                 // 81
-    PENDING_INT(SGHMAC),                              // 82
-    PENDING_INT(SGCMAC_GetMACSize),                   // 83
-    PENDING_INT(SGCMAC_Init),                         // 84
-    PENDING_INT(SGCMAC_Update),                       // 85
-    PENDING_INT(SGCMAC_Final),                        // 86
-    PENDING_INT(SGCMACContext_Clear),                 // 87
-    PENDING_INT(SGCMAC),                              // 88
+    SLOT(SGHMAC_Init),                                // 78
+    SLOT(SGHMAC_Update),                              // 79
+    SLOT(SGHMAC_Final),                               // 80
+    SLOT(SGHMACContext_Clear),                        // 81
+    SLOT(SGHMAC),                                     // 82
+    SLOT(SGCMAC_GetMACSize),                          // 83
+    SLOT(SGCMAC_Init),                                // 84
+    SLOT(SGCMAC_Update),                              // 85
+    SLOT(SGCMAC_Final),                               // 86
+    SLOT(SGCMACContext_Clear),                        // 87
+    SLOT(SGCMAC),                                     // 88
     SLOT(SGCipher_GetInfo),                           // 89
     SLOT(SGCipher_Encrypt_Init),                      // 90
     SLOT(SGCipher_Encrypt_Update),                    // 91

@@ -1,6 +1,8 @@
 // Helpers of the cipher and MAC tests: parameter records and whole-message calls.
 #pragma once
 
+#include <openssl/provider.h>
+
 #include <cstring>
 #include <string>
 
@@ -10,6 +12,21 @@
 namespace ciphertest {
 
 using cryptotest::Bytes;
+
+// OpenSSL's SEED, DES, RC2 and RC4 live in its legacy provider; both providers are loaded once
+// and unloaded at exit, so the leak checker sees nothing of them.
+inline void loadOpenSslProviders() {
+    struct Providers {
+        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+        ~Providers() {
+            if (legacy) OSSL_PROVIDER_unload(legacy);
+            if (fallback) OSSL_PROVIDER_unload(fallback);
+        }
+    };
+    static Providers providers;
+    EXPECT_NE(providers.legacy, nullptr);
+}
 
 inline SGCipherParameter parameter(int mode, const Bytes& iv = {}, int padding = 1,
                                    int feedback = 0, int rc2Bits = 0) {
