@@ -116,8 +116,9 @@ void sha1Portable(uint32_t h[5], const uint8_t* data, size_t blocks) {
         R1(c, d, e, a, b, 18);
         R1(b, c, d, e, a, 19);
         FIVE(R2, 20)
-        FIVE(R2, 25) FIVE(R2, 30) FIVE(R2, 35) FIVE(R3, 40) FIVE(R3, 45) FIVE(R3, 50) FIVE(R3, 55)
-            FIVE(R4, 60) FIVE(R4, 65) FIVE(R4, 70) FIVE(R4, 75)
+        FIVE(R2, 25)
+        FIVE(R2, 30) FIVE(R2, 35) FIVE(R3, 40) FIVE(R3, 45) FIVE(R3, 50) FIVE(R3, 55) FIVE(R4, 60)
+            FIVE(R4, 65) FIVE(R4, 70) FIVE(R4, 75)
 #undef FIVE
 #undef R0
 #undef R1
@@ -162,7 +163,8 @@ void sha256Portable(uint32_t h[8], const uint8_t* data, size_t blocks) {
         EIGHT(0, WLOAD)
         EIGHT(8, WLOAD)
         EIGHT(16, WX)
-        EIGHT(24, WX) EIGHT(32, WX) EIGHT(40, WX) EIGHT(48, WX) EIGHT(56, WX)
+        EIGHT(24, WX)
+        EIGHT(32, WX) EIGHT(40, WX) EIGHT(48, WX) EIGHT(56, WX)
 #undef WLOAD
 #undef EIGHT
 #undef WX
@@ -306,8 +308,8 @@ __attribute__((always_inline)) inline void sha512Rounds(uint64_t h[8], const uin
         EIGHT(0, WLOAD)
         EIGHT(8, WLOAD)
         EIGHT(16, WX)
-        EIGHT(24, WX) EIGHT(32, WX) EIGHT(40, WX) EIGHT(48, WX) EIGHT(56, WX) EIGHT(64, WX)
-            EIGHT(72, WX)
+        EIGHT(24, WX)
+        EIGHT(32, WX) EIGHT(40, WX) EIGHT(48, WX) EIGHT(56, WX) EIGHT(64, WX) EIGHT(72, WX)
 #undef WLOAD
 #undef EIGHT
 #undef WX
@@ -316,7 +318,7 @@ __attribute__((always_inline)) inline void sha512Rounds(uint64_t h[8], const uin
 #undef S1
 #undef s0
 #undef s1
-                h[0] += a;
+            h[0] += a;
         h[1] += b;
         h[2] += c;
         h[3] += d;
