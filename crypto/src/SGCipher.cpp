@@ -199,8 +199,8 @@ int bufferedUpdate(SGCipherContext* c, unsigned char* out, uint32_t* outLength,
                    const unsigned char* in, uint32_t inLength, bool decrypt) {
     const uint32_t u = static_cast<uint32_t>(unitOf(c));
     uint32_t n = c->partialLength, produced = 0;
-    if (n + inLength < u) {
-        std::memcpy(c->partial + n, in, inLength);
+    if (uint64_t{n} + inLength < u) {
+        if (inLength) std::memcpy(c->partial + n, in, inLength);
         c->partialLength = n + inLength;
         *outLength = 0;
         return 0;
@@ -217,7 +217,7 @@ int bufferedUpdate(SGCipherContext* c, unsigned char* out, uint32_t* outLength,
     const uint32_t whole = inLength - inLength % u;
     if (int r = runUnits(c, out + produced, in, whole, decrypt)) return r;
     produced += whole;
-    std::memcpy(c->partial, in + whole, inLength - whole);
+    if (inLength > whole) std::memcpy(c->partial, in + whole, inLength - whole);
     c->partialLength = inLength - whole;
     *outLength = produced;
     return 0;
