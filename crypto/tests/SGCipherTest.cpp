@@ -10,6 +10,7 @@
 #include "CipherTestUtil.h"
 #include "SGAES.h"
 #include "SGCryptoInternal.h"
+#include "SGHMAC.h"
 
 using namespace ciphertest;
 using cryptotest::hex;
@@ -533,8 +534,9 @@ TEST_F(CipherLayer, AgreesWithOpenSsl) {
     for (auto& c : ciphers) free(const_cast<char*>(c.name));
 }
 
-// While a validated module is current, SEED and ARIA outside CFB go to its cipher slots.
-TEST_F(CipherLayer, ModuleTakesSeedAndAria) {
+// While a validated module is current, SEED and ARIA outside CFB go to its cipher slots, and
+// HMAC over SHA-224 to SHA-512 to its HMAC slots.
+TEST_F(CipherLayer, ModuleTakesSeedAriaAndHmac) {
     void* handle = dlopen(CRYPTO_TEST_MODULE, RTLD_NOW);
     ASSERT_NE(handle, nullptr) << dlerror();
     auto calls = reinterpret_cast<int (*)(int)>(dlsym(handle, "testModuleCalls"));
@@ -571,7 +573,19 @@ TEST_F(CipherLayer, ModuleTakesSeedAndAria) {
     EXPECT_EQ(encrypt(SG_CIPHER_AES128, key, parameter(2, iv, 4), data).out.size(), 48u);
     EXPECT_EQ(calls(11), 1);
 
-    // HMAC with SHA-256 and a key of at least half the digest goes to the module too.
+    // HMAC with SHA-224 to SHA-512 and a key of at least half the digest goes to the module;
+    // SHA-1 and short keys stay in the library.
+    unsigned char mac[64];
+    ASSERT_EQ(SGHMAC(mac, &n, SG_DIGEST_SHA256, data.data(), 32, key.data(), 16), 0);
+    EXPECT_EQ(calls(35), 1);
+    EXPECT_EQ(calls(36), 1);
+    EXPECT_EQ(calls(37), 1);
+    EXPECT_EQ(calls(38), 1);
+    ASSERT_EQ(SGHMAC(mac, &n, SG_DIGEST_SHA256, data.data(), 32, key.data(), 15), 0);
+    ASSERT_EQ(SGHMAC(mac, &n, SG_DIGEST_SHA1, data.data(), 32, key.data(), 16), 0);
+    EXPECT_EQ(n, 20u);
+    EXPECT_EQ(calls(35), 1);
+
     SGCrypto_Finalize();
     SGCrypto_Initialize();
     dlclose(handle);
