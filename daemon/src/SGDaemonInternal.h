@@ -1,0 +1,105 @@
+// Internal to the daemon host: typed calls through the exported Base table, the host's own heap
+// strings, and the process-wide state the components share.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "SGBaseTable.h"
+#include "SGConfig.h"
+#include "SGDaemon.h"
+#include "SGLog.h"
+#include "SGMemory.h"
+#include "SGOS.h"
+#include "SGThread.h"
+
+// The host reaches the base library through the exported table, as a loaded module does.
+#define SGB(name) SG_BASE_FN(Base, name)
+
+namespace sgdaemon {
+
+// Socket slots, typed by their documented signatures.
+using SocketServerFn = int (*)(const char* bindAddress, int port, int addressType);
+using SocketAcceptFn = int (*)(int listener, char* peer);
+using SocketCloseFn = int (*)(int socket);
+using SocketRecvFn = int (*)(int socket, void* buffer, int size, int timeout);
+using SocketSendFn = int (*)(int socket, const void* buffer, int length, int timeout);
+
+inline int socketServer(const char* address, int port, int type) {
+    return reinterpret_cast<SocketServerFn>(Base[SGBaseSlot_SGSocket_Server])(address, port, type);
+}
+inline int socketAccept(int listener, char* peer) {
+    return reinterpret_cast<SocketAcceptFn>(Base[SGBaseSlot_SGSocket_Accept])(listener, peer);
+}
+inline void socketClose(int socket) {
+    reinterpret_cast<SocketCloseFn>(Base[SGBaseSlot_SGSocket_Close])(socket);
+}
+inline int socketRecv(int socket, void* buffer, int size, int timeout) {
+    return reinterpret_cast<SocketRecvFn>(Base[SGBaseSlot_SGSocket_Recv])(socket, buffer, size,
+                                                                          timeout);
+}
+inline int socketSend(int socket, const void* buffer, int length, int timeout) {
+    return reinterpret_cast<SocketSendFn>(Base[SGBaseSlot_SGSocket_Send])(socket, buffer, length,
+                                                                          timeout);
+}
+
+inline void* allocZero(size_t size) {
+    return SGB(SGMemory_calloc)(1, size);
+}
+inline void release(void* p) {
+    if (p) SGB(SGMemory_free)(p);
+}
+
+// A heap copy of text (null for null) that the records own.
+inline char* dupString(const char* text) {
+    if (!text) return nullptr;
+    size_t n = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(SGB(SGMemory_malloc)(n));
+    if (copy) std::memcpy(copy, text, n);
+    return copy;
+}
+inline void freeString(char*& text) {
+    release(text);
+    text = nullptr;
+}
+
+// Standard output of the start sequence, flushed line by line.
+#define SGD_CONSOLE(...)               \
+    do {                               \
+        SGB(SGOS_printf)(__VA_ARGS__); \
+        SGB(SGOS_fflush)(stdout);      \
+    } while (0)
+
+// One accepted connection waiting for a worker.
+struct Job {
+    int socket;
+    char address[64];  // as the accept wrote it (at most 46 bytes)
+    Job* next;
+};
+
+// Process-wide state of the start-up component.
+bool shutdownRequested();
+SGDaemonProcess* processList();
+
+}  // namespace sgdaemon
+
+struct SGDaemonThreadPool {
+    char* name;
+    SGDaemonWorker** workers;  // capacity entries; those below count are live
+    int32_t capacity;
+    int32_t count;    // workers in use
+    int32_t idle;     // workers waiting for a job
+    int32_t initial;  // workers the master creates at start
+    SGDaemonGuestSymbol guest;
+    SGDaemonHostSymbol host;
+    SGDaemonAdminSymbol* admin;  // copy for the pool "admin", else null
+    int listener;
+    int32_t queued;
+    sgdaemon::Job* first;
+    sgdaemon::Job* last;
+    int stacksize;        // -1 = platform default
+    SGThreadMutex mutex;  // guards everything above that changes, and the workers' states
+    SGThreadCond condition;
+    int started;  // the master thread runs
+    SGDaemonThreadPool* next;
+};
