@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "SGBigInteger.h"
 #include "SGCrypto.h"
 #include "SGCMAC.h"
 #include "SGCipher.h"
@@ -9,6 +10,7 @@
 #include "SGDRBG.h"
 #include "SGDigest.h"
 #include "SGHMAC.h"
+#include "SGPKCS1.h"
 #include "SGRandom.h"
 
 extern "C" SG_CRYPTO_EXPORT void* Crypto[SG_CRYPTO_TABLE_SLOTS];
@@ -29,62 +31,62 @@ void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
     SLOT(SGCrypto_Finalize),                          // 3
     SLOT(SGCrypto_SetDebugCallback),                  // 4
     SLOT(SGCrypto_SetKCMVPModule),                    // 5
-    PENDING_INT(SGBigIntegerContext_New),             // 6
-    PENDING_INT(SGBigIntegerContext_Free),            // 7
-    PENDING_INT(SGBigIntegerContext_get),             // 8
-    PENDING_INT(SGBigInteger_New),                    // 9
-    PENDING_FALSE(SGBigInteger_isZero),               // 10
-    PENDING_INT(SGBigInteger_Zero),                   // 11
-    PENDING_INT(SGBigInteger_Free),                   // 12
-    PENDING_INT(SGBigInteger_copy),                   // 13
-    PENDING_INT(SGBigInteger_NewAsBinary),            // 14
-    PENDING_INT(SGBigInteger_ToBinary),               // 15
-    PENDING_INT(SGBigInteger_ToNBinary),              // 16
-    PENDING_INT(SGBigInteger_ToWord),                 // 17
-    PENDING_INT(SGBigInteger_FromBinary),             // 18
-    PENDING_INT(SGBigInteger_ToASCII),                // 19
-    PENDING_FALSE(SGBigInteger_FromASCII),            // 20
-    PENDING_FALSE(SGBigInteger_NewAsASCII),           // 21
-    PENDING_INT(SGBigInteger_dup),                    // 22
-    PENDING_INT(SGBigInteger_Print),                  // 23
-    PENDING_INT(SGBigInteger_PrintAsHex),             // 24
-    PENDING_INT(SGBigInteger_ToHex),                  // 25
-    PENDING_FALSE(SGBigInteger_isBitSet),             // 26
-    PENDING_INT(SGBigInteger_setBit),                 // 27
-    PENDING_INT(SGBigInteger_clearBit),               // 28
-    PENDING_FALSE(SGBigInteger_leftshift),            // 29
-    PENDING_INT(SGBigInteger_rightshift),             // 30
-    PENDING_FALSE(SGBigInteger_isOne),                // 31
-    PENDING_PTR(SGBigInteger_One),                    // 32
-    PENDING_INT(SGBigInteger_set_word),               // 33
-    PENDING_INT(SGBigInteger_set_negative),           // 34
-    PENDING_INT(SGBigInteger_ucmp),                   // 35
-    PENDING_INT(SGBigInteger_cmp),                    // 36
-    PENDING_INT(SGBigInteger_random),                 // 37
-    PENDING_FALSE(SGBigInteger_randomInRange),        // 38
-    PENDING_FALSE(SGBigInteger_pseudoRandomInRange),  // 39
-    PENDING_INT(SGBigInteger_gcd),                    // 40
-    PENDING_FALSE(SGBigInteger_mul),                  // 41
-    PENDING_FALSE(SGBigInteger_div),                  // 42
-    PENDING_FALSE(SGBigInteger_mod),                  // 43
-    PENDING_FALSE(SGBigInteger_mod_inverse),          // 44
-    PENDING_FALSE(SGBigInteger_exp),                  // 45
-    PENDING_FALSE(SGBigInteger_mod_add),              // 46
-    PENDING_FALSE(SGBigInteger_mod_sub),              // 47
-    PENDING_FALSE(SGBigInteger_mod_exp),              // 48
-    PENDING_FALSE(SGBigInteger_mod_mul),              // 49
-    PENDING_FALSE(SGBigInteger_sqr),                  // 50
-    PENDING_FALSE(SGBigInteger_add),                  // 51
-    PENDING_FALSE(SGBigInteger_usub),                 // 52
-    PENDING_FALSE(SGBigInteger_sub),                  // 53
-    PENDING_INT(SGBigInteger_mul_word),               // 54
-    PENDING_INT(SGBigInteger_add_word),               // 55
-    PENDING_INT(SGBigInteger_sub_word),               // 56
-    PENDING_INT(SGBigInteger_mod_word),               // 57
-    PENDING_INT(SGBigInteger_isPrime),                // 58
-    PENDING_FALSE(SGBigInteger_GeneratePrime),        // 59
-    PENDING_INT(SGBigInteger_GetNumberOfBits),        // 60
-    PENDING_INT(SGBigInteger_GetNumberOfBytes),       // 61
+    SLOT(SGBigIntegerContext_New),             // 6
+    SLOT(SGBigIntegerContext_Free),            // 7
+    SLOT(SGBigIntegerContext_get),             // 8
+    SLOT(SGBigInteger_New),                    // 9
+    SLOT(SGBigInteger_isZero),               // 10
+    SLOT(SGBigInteger_Zero),                   // 11
+    SLOT(SGBigInteger_Free),                   // 12
+    SLOT(SGBigInteger_copy),                   // 13
+    SLOT(SGBigInteger_NewAsBinary),            // 14
+    SLOT(SGBigInteger_ToBinary),               // 15
+    SLOT(SGBigInteger_ToNBinary),              // 16
+    SLOT(SGBigInteger_ToWord),                 // 17
+    SLOT(SGBigInteger_FromBinary),             // 18
+    SLOT(SGBigInteger_ToASCII),                // 19
+    SLOT(SGBigInteger_FromASCII),            // 20
+    SLOT(SGBigInteger_NewAsASCII),           // 21
+    SLOT(SGBigInteger_dup),                    // 22
+    SLOT(SGBigInteger_Print),                  // 23
+    SLOT(SGBigInteger_PrintAsHex),             // 24
+    SLOT(SGBigInteger_ToHex),                  // 25
+    SLOT(SGBigInteger_isBitSet),             // 26
+    SLOT(SGBigInteger_setBit),                 // 27
+    SLOT(SGBigInteger_clearBit),               // 28
+    SLOT(SGBigInteger_leftshift),            // 29
+    SLOT(SGBigInteger_rightshift),             // 30
+    SLOT(SGBigInteger_isOne),                // 31
+    SLOT(SGBigInteger_One),                    // 32
+    SLOT(SGBigInteger_set_word),               // 33
+    SLOT(SGBigInteger_set_negative),           // 34
+    SLOT(SGBigInteger_ucmp),                   // 35
+    SLOT(SGBigInteger_cmp),                    // 36
+    SLOT(SGBigInteger_random),                 // 37
+    SLOT(SGBigInteger_randomInRange),        // 38
+    SLOT(SGBigInteger_pseudoRandomInRange),  // 39
+    SLOT(SGBigInteger_gcd),                    // 40
+    SLOT(SGBigInteger_mul),                  // 41
+    SLOT(SGBigInteger_div),                  // 42
+    SLOT(SGBigInteger_mod),                  // 43
+    SLOT(SGBigInteger_mod_inverse),          // 44
+    SLOT(SGBigInteger_exp),                  // 45
+    SLOT(SGBigInteger_mod_add),              // 46
+    SLOT(SGBigInteger_mod_sub),              // 47
+    SLOT(SGBigInteger_mod_exp),              // 48
+    SLOT(SGBigInteger_mod_mul),              // 49
+    SLOT(SGBigInteger_sqr),                  // 50
+    SLOT(SGBigInteger_add),                  // 51
+    SLOT(SGBigInteger_usub),                 // 52
+    SLOT(SGBigInteger_sub),                  // 53
+    SLOT(SGBigInteger_mul_word),               // 54
+    SLOT(SGBigInteger_add_word),               // 55
+    SLOT(SGBigInteger_sub_word),               // 56
+    SLOT(SGBigInteger_mod_word),               // 57
+    SLOT(SGBigInteger_isPrime),                // 58
+    SLOT(SGBigInteger_GeneratePrime),        // 59
+    SLOT(SGBigInteger_GetNumberOfBits),        // 60
+    SLOT(SGBigInteger_GetNumberOfBytes),       // 61
     SLOT(SGDigestContext_New),                        // 62
     SLOT(SGDigestContext_Init),                       // 63
     SLOT(SGDigestContext_Duplicate),                  // 64
@@ -121,27 +123,27 @@ void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
     SLOT(SGCipher_Decrypt_Update),                    // 95
     SLOT(SGCipher_Decrypt_Final),                     // 96
     SLOT(SGCipher_Decrypt),                           // 97
-    PENDING_INT(SGPKCS1_Sign),                        // 98
-    PENDING_INT(SGPKCS1_Verify),                      // 99
-    PENDING_INT(SGPKCS1_Encrypt),                     // 100
-    PENDING_INT(SGPKCS1_Decrypt),                     // 101
-    PENDING_INT(SGPKCS1_CreateDigestInfo),            // 102
-    PENDING_INT(SGPKCS1_DecodeDigestInfo),            // 103
+    SLOT(SGPKCS1_Sign),                        // 98
+    SLOT(SGPKCS1_Verify),                      // 99
+    SLOT(SGPKCS1_Encrypt),                     // 100
+    SLOT(SGPKCS1_Decrypt),                     // 101
+    SLOT(SGPKCS1_CreateDigestInfo),            // 102
+    SLOT(SGPKCS1_DecodeDigestInfo),            // 103
     SLOT(SGRandom_add),                               // 104
     SLOT(SGRandom_bytes),                             // 105
-    PENDING_INT(SGRSAPublicKey_Free),                 // 106
-    PENDING_INT(SGRSAPublicKey_Encode),               // 107
-    PENDING_INT(SGRSAPublicKey_Decode),               // 108
-    PENDING_INT(SGRSAPublicKey_GetKeySize),           // 109
-    PENDING_INT(SGRSAPublicKey_SetItem),              // 110
-    PENDING_INT(SGRSAPublicKey_GetItem),              // 111
-    PENDING_INT(SGRSAPrivateKey_Free),                // 112
-    PENDING_INT(SGRSAPrivateKey_Encode),              // 113
-    PENDING_INT(SGRSAPrivateKey_Decode),              // 114
-    PENDING_INT(SGRSAPrivateKey_GetKeySize),          // 115
-    PENDING_INT(SGRSAPrivateKey_SetItem),             // 116
-    PENDING_INT(SGRSAPrivateKey_GetItem),             // 117
-    PENDING_INT(SGRSA_GenerateKeyPair),               // 118
+    SLOT(SGRSAPublicKey_Free),                 // 106
+    SLOT(SGRSAPublicKey_Encode),               // 107
+    SLOT(SGRSAPublicKey_Decode),               // 108
+    SLOT(SGRSAPublicKey_GetKeySize),           // 109
+    SLOT(SGRSAPublicKey_SetItem),              // 110
+    SLOT(SGRSAPublicKey_GetItem),              // 111
+    SLOT(SGRSAPrivateKey_Free),                // 112
+    SLOT(SGRSAPrivateKey_Encode),              // 113
+    SLOT(SGRSAPrivateKey_Decode),              // 114
+    SLOT(SGRSAPrivateKey_GetKeySize),          // 115
+    SLOT(SGRSAPrivateKey_SetItem),             // 116
+    SLOT(SGRSAPrivateKey_GetItem),             // 117
+    SLOT(SGRSA_GenerateKeyPair),               // 118
     PENDING_INT(SGDSKey_FromCallback),                // 119
     PENDING_INT(SGDSKey_FromObject),                  // 120
     PENDING_INT(SGDSKey_Encode),                      // 121
