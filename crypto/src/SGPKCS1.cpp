@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "SGBigIntegerInternal.h"
 #include "SGDER.h"
 #include "SGDigest.h"
+#include "SGRSAInternal.h"
 #include "SGRandom.h"
 
 static_assert(sizeof(SGPKCS1Parameter) == 4248);
@@ -35,19 +37,20 @@ T failed(T result) {
     return result;
 }
 
-// A byte buffer wiped before it is released, for blocks that held secrets.
+// A zeroed byte buffer wiped before it is released, for blocks that held secrets.
 class SecretBytes {
   public:
-    explicit SecretBytes(size_t n) : bytes_(n) {}
-    ~SecretBytes() {
-        if (!bytes_.empty()) SGCrypto_cleanse(bytes_.data(), bytes_.size());
-    }
-    unsigned char* data() { return bytes_.data(); }
-    size_t size() const { return bytes_.size(); }
+    explicit SecretBytes(size_t n) : bytes_(new unsigned char[n ? n : 1]()), size_(n) {}
+    ~SecretBytes() { SGCrypto_cleanse(bytes_.get(), size_); }
+    SecretBytes(const SecretBytes&) = delete;
+    SecretBytes& operator=(const SecretBytes&) = delete;
+    unsigned char* data() { return bytes_.get(); }
+    size_t size() const { return size_; }
     unsigned char& operator[](size_t i) { return bytes_[i]; }
 
   private:
-    Bytes bytes_;
+    std::unique_ptr<unsigned char[]> bytes_;
+    size_t size_;
 };
 
 // Constant-time helpers: masks are all ones or all zeros.
@@ -196,9 +199,10 @@ int privateOperation(BIGNUM* out, const BIGNUM* m, const SGRSAPrivateKey* key, B
     BN_set_flags(blinded.get(), BN_FLG_CONSTTIME);
     BN_set_flags(rInv.get(), BN_FLG_CONSTTIME);
     BN_set_flags(s.get(), BN_FLG_CONSTTIME);
-    if (SGRSABlinding_ConvertMessage(blinded.get(), rInv.get(), m, key->n, key->e) != 1)
-        return SG_PKCS1_ERR_BLINDING;
     const bool crt = key->p && key->q && key->dP && key->dQ && key->qInv;
+    if (brindlow::crypto::rsa::convertMessage(blinded.get(), rInv.get(), m, key->n, key->e,
+                                              crt ? key : nullptr) != 1)
+        return SG_PKCS1_ERR_BLINDING;
     if (crt) {
         if (!BN_is_odd(key->p) || !BN_is_odd(key->q) || BN_is_one(key->p) || BN_is_one(key->q))
             return SG_CRYPTO_ERR_ARGUMENT;

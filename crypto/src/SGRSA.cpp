@@ -12,6 +12,7 @@
 #include "SGDER.h"
 #include "SGDigest.h"
 #include "SGPKCS1.h"
+#include "SGRSAInternal.h"
 
 static_assert(sizeof(SGRSAPublicKey) == 4120);
 static_assert(sizeof(SGRSAPrivateKey) == 4176);
@@ -216,7 +217,50 @@ int generateOwn(SGRSAPrivateKey* priv, SGRSAPublicKey* pub, unsigned bits, int e
     return 0;
 }
 
+// r^-1 mod n, from the inverses modulo p and q when the key has them; false when r has none.
+bool invertBlinding(BIGNUM* rInv, const BIGNUM* r, const BIGNUM* n, const SGRSAPrivateKey* key,
+                    BN_CTX* ctx) {
+    if (!key) return BN_mod_inverse(rInv, r, n, ctx) != nullptr;
+    BnPtr rp(BN_new()), rq(BN_new()), ip(BN_new()), iq(BN_new());
+    if (!rp || !rq || !ip || !iq) return false;
+    for (BIGNUM* secret : {rp.get(), rq.get(), ip.get(), iq.get()})
+        BN_set_flags(secret, BN_FLG_CONSTTIME);
+    // rInv = iq + q ((ip - iq) qInv mod p)
+    return BN_mod(rp.get(), r, key->p, ctx) && BN_mod(rq.get(), r, key->q, ctx) &&
+           BN_mod_inverse(ip.get(), rp.get(), key->p, ctx) &&
+           BN_mod_inverse(iq.get(), rq.get(), key->q, ctx) &&
+           BN_mod_sub(ip.get(), ip.get(), iq.get(), key->p, ctx) &&
+           BN_mod_mul(ip.get(), ip.get(), key->qInv, key->p, ctx) &&
+           BN_mul(rInv, key->q, ip.get(), ctx) && BN_add(rInv, rInv, iq.get());
+}
+
 }  // namespace
+
+namespace brindlow::crypto::rsa {
+
+int convertMessage(BIGNUM* blinded, BIGNUM* rInv, const BIGNUM* m, const BIGNUM* n, const BIGNUM* e,
+                   const SGRSAPrivateKey* crtKey) {
+    if (!blinded || !rInv || !m || !n || !e) return 0;
+    if (crtKey && !(crtKey->p && crtKey->q && crtKey->qInv)) crtKey = nullptr;
+    CtxPtr ctx(BN_CTX_new());
+    BnPtr r(BN_new()), re(BN_new());
+    auto mont = montgomeryFor(n, ctx.get());
+    if (!ctx || !r || !re || !mont) return failed(0);
+    BN_set_flags(r.get(), BN_FLG_CONSTTIME);
+    // r = 0, or an r sharing a factor with n, has no inverse: draw again.
+    bool inverted = false;
+    for (int attempt = 0; attempt < 32 && !inverted; ++attempt) {
+        if (!randomInRange(r.get(), n)) return 0;
+        inverted = invertBlinding(rInv, r.get(), n, crtKey, ctx.get());
+        if (!inverted) ERR_clear_error();
+    }
+    if (!inverted || !BN_mod_exp_mont(re.get(), r.get(), e, n, ctx.get(), mont.get()) ||
+        !BN_mod_mul(blinded, re.get(), m, n, ctx.get()))
+        return failed(0);
+    return 1;
+}
+
+}  // namespace brindlow::crypto::rsa
 
 extern "C" {
 
@@ -332,7 +376,9 @@ int SGRSA_GenerateKeyPairByKeyChain(SGRSAPrivateKey* privateKey, SGRSAPublicKey*
     void* pair = nullptr;
     int status = source.generate(bits, kKeyStoreLabel, &pair);
     if (status != 0) {
-        std::printf("keygen fail:%d\n", status);
+        // A platform without a key store is the normal case here, not a failure to report.
+        if (status != brindlow::platform::kKeyStoreUnavailable)
+            std::printf("keygen fail:%d\n", status);
         return status;
     }
     std::vector<unsigned char> der;
@@ -437,23 +483,7 @@ int SGRSA_ProveKeyPair(const SGRSAPrivateKey* privateKey, const SGRSAPublicKey* 
 
 int SGRSABlinding_ConvertMessage(SGBigInteger* blinded, SGBigInteger* rInv, const SGBigInteger* m,
                                  const SGBigInteger* n, const SGBigInteger* e) {
-    if (!blinded || !rInv || !m || !n || !e) return 0;
-    CtxPtr ctx(BN_CTX_new());
-    BnPtr r(BN_new()), re(BN_new());
-    auto mont = montgomeryFor(n, ctx.get());
-    if (!ctx || !r || !re || !mont) return failed(0);
-    BN_set_flags(r.get(), BN_FLG_CONSTTIME);
-    // r = 0, or an r sharing a factor with n, has no inverse: draw again.
-    bool inverted = false;
-    for (int attempt = 0; attempt < 32 && !inverted; ++attempt) {
-        if (!randomInRange(r.get(), n)) return 0;
-        inverted = BN_mod_inverse(rInv, r.get(), n, ctx.get()) != nullptr;
-        if (!inverted) ERR_clear_error();
-    }
-    if (!inverted || !BN_mod_exp_mont(re.get(), r.get(), e, n, ctx.get(), mont.get()) ||
-        !BN_mod_mul(blinded, re.get(), m, n, ctx.get()))
-        return failed(0);
-    return 1;
+    return brindlow::crypto::rsa::convertMessage(blinded, rInv, m, n, e, nullptr);
 }
 
 int SGRSABlinding_InvertMessage(SGBigInteger* out, const SGBigInteger* s, const SGBigInteger* rInv,
