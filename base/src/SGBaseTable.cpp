@@ -10,9 +10,11 @@
 #include "SGFile.h"
 #include "SGHex.h"
 #include "SGConfig.h"
+#include "SGIPC.h"
 #include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGSocket.h"
 #include "SGThread.h"
 #include "SGTime.h"
 
@@ -263,44 +265,44 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGOS_opendir),  // 232
     SLOT(SGOS_closedir),  // 233
     SLOT(SGOS_readdir_r),  // 234
-    PENDING_INT(SGIPC_Initialize),  // 235
-    PENDING_INT(SGIPC_Finalize),  // 236
-    PENDING_INT(SGIPC_GetSysErrorReason),  // 237
-    PENDING_INT(SGIPC_GetLastErrorReason),  // 238
-    PENDING_INT(SGSharedMemory_GetSafely),  // 239
-    PENDING_INT(SGSharedMemory_ReleaseSafely),  // 240
-    PENDING_INT(SGSharedMemory_WriteSafely),  // 241
-    PENDING_INT(SGSharedMemory_ReadSafely),  // 242
-    PENDING_INT(SGSharedMemory_MoveSafely),  // 243
-    PENDING_PTR(SGSharedMemory_Get),  // 244
-    PENDING_INT(SGSharedMemory_Release),  // 245
-    PENDING_INT(SGSharedMemory_Control),  // 246
-    PENDING_INT(SGSemaphore_Get),  // 247
-    PENDING_INT(SGSemaphore_Lock),  // 248
-    PENDING_INT(SGSemaphore_UnLock),  // 249
-    PENDING_INT(SGSemaphore_Control),  // 250
-    PENDING_INT(SGMemoryMap_Get),  // 251
-    PENDING_INT(SGMemoryMap_Release),  // 252
-    PENDING_INT(SGMemoryMap_Write),  // 253
-    PENDING_INT(SGMemoryMap_Read),  // 254
-    PENDING_INT(SGMemoryMap_Move),  // 255
-    PENDING_INT(SGMemoryMap_Lock),  // 256
-    PENDING_INT(SGMemoryMap_UnLock),  // 257
-    PENDING_INT(SGSocket_Client),  // 258
-    PENDING_INT(SGSocket_ClientNB),  // 259
-    PENDING_INT(SGSocket_Server),  // 260
-    PENDING_INT(SGSocket_Accept),  // 261
-    PENDING_INT(SGSocket_Close),  // 262
-    PENDING_INT(SGSocket_Recv),  // 263
-    PENDING_INT(SGSocket_RecvBinary),  // 264
-    PENDING_INT(SGSocket_Send),  // 265
-    PENDING_INT(SGSocket_SendBinary),  // 266
-    PENDING_INT(SGSocket_SendAll),  // 267
-    PENDING_INT(SGSocket_RecvAll),  // 268
-    PENDING_INT(SGSocket_RecvLine),  // 269
-    PENDING_INT(SGSocket_MultiSend),  // 270
-    PENDING_INT(SGSocket_MultiReceiver),  // 271
-    PENDING_INT(SGSocket_MultiRecv),  // 272
+    SLOT(SGIPC_Initialize),  // 235
+    SLOT(SGIPC_Finalize),  // 236
+    SLOT(SGIPC_GetSysErrorReason),  // 237
+    SLOT(SGIPC_GetLastErrorReason),  // 238
+    SLOT(SGSharedMemory_GetSafely),  // 239
+    SLOT(SGSharedMemory_ReleaseSafely),  // 240
+    SLOT(SGSharedMemory_WriteSafely),  // 241
+    SLOT(SGSharedMemory_ReadSafely),  // 242
+    SLOT(SGSharedMemory_MoveSafely),  // 243
+    SLOT(SGSharedMemory_Get),  // 244
+    SLOT(SGSharedMemory_Release),  // 245
+    SLOT(SGSharedMemory_Control),  // 246
+    SLOT(SGSemaphore_Get),  // 247
+    SLOT(SGSemaphore_Lock),  // 248
+    SLOT(SGSemaphore_UnLock),  // 249
+    SLOT(SGSemaphore_Control),  // 250
+    SLOT(SGMemoryMap_Get),  // 251
+    SLOT(SGMemoryMap_Release),  // 252
+    SLOT(SGMemoryMap_Write),  // 253
+    SLOT(SGMemoryMap_Read),  // 254
+    SLOT(SGMemoryMap_Move),  // 255
+    SLOT(SGMemoryMap_Lock),  // 256
+    SLOT(SGMemoryMap_UnLock),  // 257
+    SLOT(SGSocket_Client),  // 258
+    SLOT(SGSocket_ClientNB),  // 259
+    SLOT(SGSocket_Server),  // 260
+    SLOT(SGSocket_Accept),  // 261
+    SLOT(SGSocket_Close),  // 262
+    SLOT(SGSocket_Recv),  // 263
+    SLOT(SGSocket_RecvBinary),  // 264
+    SLOT(SGSocket_Send),  // 265
+    SLOT(SGSocket_SendBinary),  // 266
+    SLOT(SGSocket_SendAll),  // 267
+    SLOT(SGSocket_RecvAll),  // 268
+    SLOT(SGSocket_RecvLine),  // 269
+    SLOT(SGSocket_MultiSend),  // 270
+    SLOT(SGSocket_MultiReceiver),  // 271
+    SLOT(SGSocket_MultiRecv),  // 272
     PENDING_INT(SGSnowMessage_Create),  // 273
     PENDING_INT(SGSnowMessage_Destroy),  // 274
     PENDING_INT(SGSnowMessage_Clear),  // 275
