@@ -11,10 +11,13 @@
 #include "SGHex.h"
 #include "SGConfig.h"
 #include "SGIPC.h"
+#include "SGIPC.h"
 #include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
 #include "SGSocket.h"
+#include "SGSocket.h"
+#include "SGStream.h"
 #include "SGThread.h"
 #include "SGTime.h"
 
@@ -116,22 +119,22 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGTime_ToTime),  // 83
     SLOT(SGTime_Print),  // 84
     SLOT(SGTime_Gap),  // 85
-    PENDING_INT(SGStream_InitWithBinary),  // 86
-    PENDING_INT(SGStream_InitWithStream),  // 87
-    PENDING_INT(SGStream_InitForInput),  // 88
-    PENDING_INT(SGStream_InitForOutput),  // 89
-    PENDING_INT(SGStream_AddChain),  // 90
-    PENDING_INT(SGStream_Read),  // 91
-    PENDING_INT(SGStream_ReadAvailable),  // 92
-    PENDING_INT(SGStream_Write),  // 93
-    PENDING_INT(SGStream_WriteByte),  // 94
-    PENDING_INT(SGStream_GetPosition),  // 95
-    PENDING_INT(SGStream_SetPosition),  // 96
-    PENDING_INT(SGStream_MoveTo),  // 97
-    PENDING_INT(SGStream_Pipe),  // 98
-    PENDING_INT(SGStream_Flush),  // 99
-    PENDING_INT(SGStream_Close),  // 100
-    PENDING_INT(SGStream_Reset),  // 101
+    SLOT(SGStream_InitWithBinary),  // 86
+    SLOT(SGStream_InitWithStream),  // 87
+    SLOT(SGStream_InitForInput),  // 88
+    SLOT(SGStream_InitForOutput),  // 89
+    SLOT(SGStream_AddChain),  // 90
+    SLOT(SGStream_Read),  // 91
+    SLOT(SGStream_ReadAvailable),  // 92
+    SLOT(SGStream_Write),  // 93
+    SLOT(SGStream_WriteByte),  // 94
+    SLOT(SGStream_GetPosition),  // 95
+    SLOT(SGStream_SetPosition),  // 96
+    SLOT(SGStream_MoveTo),  // 97
+    SLOT(SGStream_Pipe),  // 98
+    SLOT(SGStream_Flush),  // 99
+    SLOT(SGStream_Close),  // 100
+    SLOT(SGStream_Reset),  // 101
     SLOT(SGOS_malloc),  // 102
     SLOT(SGOS_calloc),  // 103
     SLOT(SGOS_realloc),  // 104
