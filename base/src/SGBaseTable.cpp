@@ -12,11 +12,15 @@
 #include "SGConfig.h"
 #include "SGIPC.h"
 #include "SGIPC.h"
+#include "SGIPC.h"
 #include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGSnowMessage.h"
 #include "SGSocket.h"
 #include "SGSocket.h"
+#include "SGSocket.h"
+#include "SGStream.h"
 #include "SGStream.h"
 #include "SGThread.h"
 #include "SGTime.h"
@@ -306,28 +310,28 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGSocket_MultiSend),  // 270
     SLOT(SGSocket_MultiReceiver),  // 271
     SLOT(SGSocket_MultiRecv),  // 272
-    PENDING_INT(SGSnowMessage_Create),  // 273
-    PENDING_INT(SGSnowMessage_Destroy),  // 274
-    PENDING_INT(SGSnowMessage_Clear),  // 275
-    PENDING_INT(SGSnowMessage_GetCount),  // 276
-    PENDING_INT(SGSnowMessage_GetEntry),  // 277
-    PENDING_INT(SGSnowMessage_AddEntry),  // 278
-    PENDING_INT(SGSnowMessage_AddEntryAsCommand),  // 279
-    PENDING_INT(SGSnowMessage_AddEntryAsInteger),  // 280
-    PENDING_INT(SGSnowMessage_AddEntryAsLong),  // 281
-    PENDING_INT(SGSnowMessage_AddEntryAsString),  // 282
-    PENDING_INT(SGSnowMessage_AddEntryAsBinary),  // 283
-    PENDING_INT(SGSnowMessage_UpdateEntryValue),  // 284
-    PENDING_INT(SGSnowMessage_GetCommand),  // 285
-    PENDING_INT(SGSnowMessage_GetEntryType),  // 286
-    PENDING_INT(SGSnowMessage_GetEntryLength),  // 287
-    PENDING_INT(SGSnowMessage_GetEntryValue),  // 288
-    PENDING_INT(SGSnowMessage_GetEntryAsInteger),  // 289
-    PENDING_INT(SGSnowMessage_GetEntryAsLong),  // 290
-    PENDING_INT(SGSnowMessage_GetEntryAsString),  // 291
-    PENDING_INT(SGSnowMessage_GetEntryAsBinary),  // 292
-    PENDING_INT(SGSnowMessage_ToBytes),  // 293
-    PENDING_INT(SGSnowMessage_FromBytes),  // 294
+    SLOT(SGSnowMessage_Create),  // 273
+    SLOT(SGSnowMessage_Destroy),  // 274
+    SLOT(SGSnowMessage_Clear),  // 275
+    SLOT(SGSnowMessage_GetCount),  // 276
+    SLOT(SGSnowMessage_GetEntry),  // 277
+    SLOT(SGSnowMessage_AddEntry),  // 278
+    SLOT(SGSnowMessage_AddEntryAsCommand),  // 279
+    SLOT(SGSnowMessage_AddEntryAsInteger),  // 280
+    SLOT(SGSnowMessage_AddEntryAsLong),  // 281
+    SLOT(SGSnowMessage_AddEntryAsString),  // 282
+    SLOT(SGSnowMessage_AddEntryAsBinary),  // 283
+    SLOT(SGSnowMessage_UpdateEntryValue),  // 284
+    SLOT(SGSnowMessage_GetCommand),  // 285
+    SLOT(SGSnowMessage_GetEntryType),  // 286
+    SLOT(SGSnowMessage_GetEntryLength),  // 287
+    SLOT(SGSnowMessage_GetEntryValue),  // 288
+    SLOT(SGSnowMessage_GetEntryAsInteger),  // 289
+    SLOT(SGSnowMessage_GetEntryAsLong),  // 290
+    SLOT(SGSnowMessage_GetEntryAsString),  // 291
+    SLOT(SGSnowMessage_GetEntryAsBinary),  // 292
+    SLOT(SGSnowMessage_ToBytes),  // 293
+    SLOT(SGSnowMessage_FromBytes),  // 294
     PENDING_INT(SGSnowChannel_Open),  // 295
     PENDING_INT(SGSnowChannel_AddFilter),  // 296
     PENDING_INT(SGSnowChannel_Read),  // 297
