@@ -1,4 +1,3 @@
-#include <cmath>
 #include <cstdio>
 
 #include "SGBaseInternal.h"
@@ -18,9 +17,5 @@ const char* SGBase_GetBuildInfo(void) {
     static char buffer[1024];
     return SGBase_FormatBuildInfo(buffer, SGBase_GetVersion());
 }
-
-long SGBase_PendingInt(void) { return -1; }
-void* SGBase_PendingPtr(void) { return nullptr; }
-double SGBase_PendingDouble(void) { return std::nan(""); }
 
 }  // extern "C"

@@ -11,16 +11,12 @@
 #include "SGHex.h"
 #include "SGConfig.h"
 #include "SGIPC.h"
-#include "SGIPC.h"
-#include "SGIPC.h"
 #include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGSnowChannel.h"
 #include "SGSnowMessage.h"
 #include "SGSocket.h"
-#include "SGSocket.h"
-#include "SGSocket.h"
-#include "SGStream.h"
 #include "SGStream.h"
 #include "SGThread.h"
 #include "SGTime.h"
@@ -31,10 +27,6 @@ void* Base[SG_BASE_TABLE_SLOTS];
 namespace {
 
 #define SLOT(name) reinterpret_cast<void*>(&name)
-// Components not built yet answer with an error of their return kind.
-#define PENDING_INT(name) reinterpret_cast<void*>(&SGBase_PendingInt)
-#define PENDING_PTR(name) reinterpret_cast<void*>(&SGBase_PendingPtr)
-#define PENDING_DOUBLE(name) reinterpret_cast<void*>(&SGBase_PendingDouble)
 
 // Slots 1 to 347 in their fixed order.
 void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
@@ -332,11 +324,11 @@ void* const kSlots[SG_BASE_TABLE_SLOTS - 1] = {
     SLOT(SGSnowMessage_GetEntryAsBinary),  // 292
     SLOT(SGSnowMessage_ToBytes),  // 293
     SLOT(SGSnowMessage_FromBytes),  // 294
-    PENDING_INT(SGSnowChannel_Open),  // 295
-    PENDING_INT(SGSnowChannel_AddFilter),  // 296
-    PENDING_INT(SGSnowChannel_Read),  // 297
-    PENDING_INT(SGSnowChannel_Write),  // 298
-    PENDING_INT(SGSnowChannel_Close),  // 299
+    SLOT(SGSnowChannel_Open),  // 295
+    SLOT(SGSnowChannel_AddFilter),  // 296
+    SLOT(SGSnowChannel_Read),  // 297
+    SLOT(SGSnowChannel_Write),  // 298
+    SLOT(SGSnowChannel_Close),  // 299
     SLOT(SGThread_FreeTypes),  // 300
     SLOT(SGThread_Fork),  // 301
     SLOT(SGThread_Setsid),  // 302
