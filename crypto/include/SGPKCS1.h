@@ -115,6 +115,10 @@ int SGPKCS1_DecodeDigestInfo(int* hashId, unsigned char* digest, unsigned int* d
                              unsigned char* parameters, unsigned int* parameterLength,
                              const unsigned char* der, int length);
 
+/* While a validated module is current, PSS signatures and OAEP encryption whose hash and mask
+ * hash are SHA-224 or SHA-256 go to it: the parameter record is marked, the key is handed over
+ * as DER, and the module's result is returned as it is. */
+
 /* The signing and verification dispatch without the validated-module check. */
 int _SGPKCS1_Sign(unsigned char* signature, unsigned int* length, const unsigned char* message,
                   unsigned int messageLength, SGPKCS1Parameter* parameter);

@@ -10,6 +10,7 @@
 #include "SGBigIntegerInternal.h"
 #include "SGDER.h"
 #include "SGDigest.h"
+#include "SGCryptoInternal.h"
 #include "SGRSAInternal.h"
 #include "SGRandom.h"
 
@@ -644,6 +645,58 @@ int decryptOaep(unsigned char* output, unsigned int* length, const unsigned char
     return static_cast<int>(ctSelect(good, 0, SG_PKCS1_ERR_OAEP_DECRYPT));
 }
 
+// ---- Hand-over to the validated module ----
+
+namespace module = brindlow::crypto::rsa::module;
+
+// The parameter record's module area: a copy of its fields and the key object of the operation.
+struct ModuleParameter {
+    unsigned char fields[offsetof(SGPKCS1Parameter, marker)];
+    unsigned char privateKey[1024];
+    unsigned char publicKey[1024];
+};
+static_assert(sizeof(ModuleParameter) <= SG_CRYPTO_MODULE_AREA_SIZE);
+constexpr unsigned kKeyScratch = 8192;
+
+bool moduleHash(int hashId) {
+    return hashId == SG_DIGEST_SHA224 || hashId == SG_DIGEST_SHA256;
+}
+
+// The module when one is current and takes this scheme: PSS or OAEP over SHA-224 and SHA-256.
+void* const* moduleForScheme(const SGPKCS1Parameter* p, bool signature) {
+    void* const* m = brindlow::crypto::moduleTable();
+    if (!m || !p || !moduleHash(p->hashId)) return nullptr;
+    if (signature)
+        return p->signatureScheme == SG_PKCS1_PSS && moduleHash(p->pssMaskHashId) ? m : nullptr;
+    return p->encryptionScheme == SG_PKCS1_OAEP && moduleHash(p->oaepMaskHashId) ? m : nullptr;
+}
+
+// Marks the record, makes the module's object of the private or public key from its DER, runs
+// the operation on the record's module area and releases the object again.
+template <typename Operation>
+int handOver(void* const* m, SGPKCS1Parameter* p, bool privateKey, Operation operation) {
+    if (privateKey ? !p->privateKey : !p->publicKey) return SG_PKCS1_ERR_NO_KEY;
+    SGCrypto_Structure_Init(p, SG_STRUCTURE_PKCS1_PARAMETER);
+    auto* area = reinterpret_cast<ModuleParameter*>(p->marker.moduleArea);
+    std::memcpy(area->fields, p, sizeof area->fields);
+    unsigned char* object = privateKey ? area->privateKey : area->publicKey;
+    SecretBytes der(kKeyScratch);
+    unsigned length = kKeyScratch;
+    int r = privateKey ? SGRSAPrivateKey_Encode(der.data(), &length, p->privateKey)
+                       : SGRSAPublicKey_Encode(der.data(), &length, p->publicKey);
+    if (r == 0)
+        r = module::slot<module::Make>(m, privateKey ? module::kPrivateMake : module::kPublicMake)(
+            object, der.data(), length);
+    if (r != 0) {
+        SGCrypto_Structure_Fini(p, SG_STRUCTURE_PKCS1_PARAMETER);
+        return r;
+    }
+    r = operation(area);
+    module::slot<module::Free>(m, privateKey ? module::kPrivateFree : module::kPublicFree)(object);
+    SGCrypto_Structure_Fini(p, SG_STRUCTURE_PKCS1_PARAMETER);
+    return r;
+}
+
 }  // namespace
 
 extern "C" {
@@ -681,18 +734,33 @@ int _SGPKCS1_Verify(const unsigned char* signature, unsigned int signatureLength
 
 int SGPKCS1_Sign(unsigned char* signature, unsigned int* length, const unsigned char* message,
                  unsigned int messageLength, SGPKCS1Parameter* parameter) {
+    if (void* const* m = moduleForScheme(parameter, true))
+        return handOver(m, parameter, true, [&](ModuleParameter* area) {
+            return module::slot<module::Sign>(m, module::kSign)(area, signature, length, message,
+                                                                messageLength);
+        });
     return _SGPKCS1_Sign(signature, length, message, messageLength, parameter);
 }
 
 int SGPKCS1_Verify(const unsigned char* signature, unsigned int signatureLength,
                    const unsigned char* message, unsigned int messageLength,
                    SGPKCS1Parameter* parameter) {
+    if (void* const* m = moduleForScheme(parameter, true))
+        return handOver(m, parameter, false, [&](ModuleParameter* area) {
+            return module::slot<module::Verify>(m, module::kVerify)(
+                area, signature, signatureLength, message, messageLength);
+        });
     return _SGPKCS1_Verify(signature, signatureLength, message, messageLength, parameter);
 }
 
 int SGPKCS1_Encrypt(unsigned char* output, unsigned int* length, const unsigned char* message,
                     unsigned int messageLength, SGPKCS1Parameter* parameter) {
     if (!parameter) return SG_PKCS1_ERR_NO_KEY;
+    if (void* const* m = moduleForScheme(parameter, false))
+        return handOver(m, parameter, false, [&](ModuleParameter* area) {
+            return module::slot<module::Sign>(m, module::kEncrypt)(area, output, length, message,
+                                                                   messageLength);
+        });
     if (int r = checkPublic(parameter->publicKey)) return r;
     if (!length || (!message && messageLength > 0)) return SG_CRYPTO_ERR_ARGUMENT;
     const int scheme = parameter->encryptionScheme;
@@ -713,6 +781,11 @@ int SGPKCS1_Encrypt(unsigned char* output, unsigned int* length, const unsigned 
 int SGPKCS1_Decrypt(unsigned char* output, unsigned int* length, const unsigned char* ciphertext,
                     unsigned int ciphertextLength, SGPKCS1Parameter* parameter) {
     if (!parameter || !parameter->privateKey) return SG_PKCS1_ERR_NO_KEY;
+    if (void* const* m = moduleForScheme(parameter, false))
+        return handOver(m, parameter, true, [&](ModuleParameter* area) {
+            return module::slot<module::Sign>(m, module::kDecrypt)(area, output, length, ciphertext,
+                                                                   ciphertextLength);
+        });
     const SGRSAPrivateKey* key = parameter->privateKey;
     if (!key->n || !key->e) return SG_PKCS1_ERR_KEY_ITEMS;
     if (!length || (!ciphertext && ciphertextLength > 0)) return SG_CRYPTO_ERR_ARGUMENT;

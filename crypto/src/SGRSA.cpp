@@ -12,6 +12,7 @@
 #include "SGDER.h"
 #include "SGDigest.h"
 #include "SGPKCS1.h"
+#include "SGCryptoInternal.h"
 #include "SGRSAInternal.h"
 
 static_assert(sizeof(SGRSAPublicKey) == 4120);
@@ -20,6 +21,9 @@ static_assert(offsetof(SGRSAPublicKey, marker) == 4120 - sizeof(SGCryptoStructur
 static_assert(offsetof(SGRSAPrivateKey, marker) == 4176 - sizeof(SGCryptoStructureMarker));
 
 using namespace brindlow::crypto::bn;
+using brindlow::crypto::moduleTable;
+using brindlow::crypto::rsa::moduleFor;
+namespace module = brindlow::crypto::rsa::module;
 
 namespace {
 
@@ -238,6 +242,11 @@ bool invertBlinding(BIGNUM* rInv, const BIGNUM* r, const BIGNUM* n, const SGRSAP
 
 namespace brindlow::crypto::rsa {
 
+void* const* moduleFor(const SGCryptoStructureMarker& marker) {
+    void* const* m = moduleTable();
+    return m && !SGCrypto_Structure_IsLegacy(&marker) ? m : nullptr;
+}
+
 int convertMessage(BIGNUM* blinded, BIGNUM* rInv, const BIGNUM* m, const BIGNUM* n, const BIGNUM* e,
                    const SGRSAPrivateKey* crtKey) {
     if (!blinded || !rInv || !m || !n || !e) return 0;
@@ -266,6 +275,8 @@ extern "C" {
 
 int SGRSAPublicKey_Free(SGRSAPublicKey* key) {
     if (!key) return 0;
+    if (void* const* m = moduleFor(key->marker))
+        module::slot<module::Free>(m, module::kPublicFree)(key->marker.moduleArea);
     BN_clear_free(key->n);
     BN_clear_free(key->e);
     SGCrypto_cleanse(key, sizeof *key);
@@ -273,7 +284,11 @@ int SGRSAPublicKey_Free(SGRSAPublicKey* key) {
 }
 
 int SGRSAPublicKey_Encode(unsigned char* output, unsigned int* length, const SGRSAPublicKey* key) {
-    if (!length || !key || !key->n || !key->e) return SG_CRYPTO_ERR_ARGUMENT;
+    if (!length || !key) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker))
+        return module::slot<module::Encode>(m, module::kPublicEncode)(
+            const_cast<unsigned char*>(key->marker.moduleArea), output, length);
+    if (!key->n || !key->e) return SG_CRYPTO_ERR_ARGUMENT;
     const BIGNUM* items[] = {key->n, key->e};
     return encodeIntegers(output, length, items, 2);
 }
@@ -289,7 +304,15 @@ int SGRSAPublicKey_Decode(SGRSAPublicKey* key, const unsigned char* der, int len
 }
 
 int SGRSAPublicKey_GetKeySize(int* bytes, const SGRSAPublicKey* key) {
-    if (!bytes || !key || !key->n) return SG_CRYPTO_ERR_ARGUMENT;
+    if (!bytes || !key) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker)) {
+        unsigned length = 0;
+        const int r = module::slot<module::GetItem>(m, module::kPublicGetItem)(
+            const_cast<unsigned char*>(key->marker.moduleArea), nullptr, &length, SG_RSA_PUBLIC_N);
+        *bytes = static_cast<int>(length);
+        return r;
+    }
+    if (!key->n) return SG_CRYPTO_ERR_ARGUMENT;
     *bytes = BN_num_bytes(key->n);
     return 0;
 }
@@ -297,6 +320,9 @@ int SGRSAPublicKey_GetKeySize(int* bytes, const SGRSAPublicKey* key) {
 int SGRSAPublicKey_SetItem(SGRSAPublicKey* key, const unsigned char* bytes, unsigned int length,
                            int item) {
     if (!key || (!bytes && length > 0) || length > 0x7FFFFFFFu) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker))
+        return module::slot<module::SetItem>(m, module::kPublicSetItem)(key->marker.moduleArea,
+                                                                        bytes, length, item);
     SGBigInteger** slot = publicItem(key, item);
     if (!slot) return SG_CRYPTO_ERR_ARGUMENT;
     return setItem(slot, bytes, length);
@@ -305,6 +331,9 @@ int SGRSAPublicKey_SetItem(SGRSAPublicKey* key, const unsigned char* bytes, unsi
 int SGRSAPublicKey_GetItem(unsigned char* buffer, unsigned int* length, const SGRSAPublicKey* key,
                            int item) {
     if (!key || !length) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker))
+        return module::slot<module::GetItem>(m, module::kPublicGetItem)(
+            const_cast<unsigned char*>(key->marker.moduleArea), buffer, length, item);
     SGBigInteger** slot = publicItem(const_cast<SGRSAPublicKey*>(key), item);
     if (!slot) return SG_RSA_ERR_ITEM;
     return getItem(buffer, length, *slot);
@@ -312,6 +341,8 @@ int SGRSAPublicKey_GetItem(unsigned char* buffer, unsigned int* length, const SG
 
 int SGRSAPrivateKey_Free(SGRSAPrivateKey* key) {
     if (!key) return 0;
+    if (void* const* m = moduleFor(key->marker))
+        module::slot<module::Free>(m, module::kPrivateFree)(key->marker.moduleArea);
     for (BIGNUM* item :
          {key->version, key->n, key->e, key->d, key->p, key->q, key->dP, key->dQ, key->qInv})
         BN_clear_free(item);
@@ -321,8 +352,11 @@ int SGRSAPrivateKey_Free(SGRSAPrivateKey* key) {
 
 int SGRSAPrivateKey_Encode(unsigned char* output, unsigned int* length,
                            const SGRSAPrivateKey* key) {
-    if (!length || !key || !key->n || !key->e || !key->d || !key->p || !key->q || !key->dP ||
-        !key->dQ || !key->qInv)
+    if (!length || !key) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker))
+        return module::slot<module::Encode>(m, module::kPrivateEncode)(
+            const_cast<unsigned char*>(key->marker.moduleArea), output, length);
+    if (!key->n || !key->e || !key->d || !key->p || !key->q || !key->dP || !key->dQ || !key->qInv)
         return SG_CRYPTO_ERR_ARGUMENT;
     BnPtr zero(BN_new());
     if (!zero) return failed(SG_CRYPTO_ERR_MEMORY);
@@ -346,7 +380,15 @@ int SGRSAPrivateKey_Decode(SGRSAPrivateKey* key, const unsigned char* der, int l
 }
 
 int SGRSAPrivateKey_GetKeySize(int* bytes, const SGRSAPrivateKey* key) {
-    if (!bytes || !key || !key->n) return SG_CRYPTO_ERR_ARGUMENT;
+    if (!bytes || !key) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker)) {
+        unsigned length = 0;
+        const int r = module::slot<module::GetItem>(m, module::kPrivateGetItem)(
+            const_cast<unsigned char*>(key->marker.moduleArea), nullptr, &length, SG_RSA_PRIVATE_N);
+        *bytes = static_cast<int>(length);
+        return r;
+    }
+    if (!key->n) return SG_CRYPTO_ERR_ARGUMENT;
     *bytes = BN_num_bytes(key->n);
     return 0;
 }
@@ -364,6 +406,9 @@ int SGRSAPrivateKey_SetItem(SGRSAPrivateKey* key, const unsigned char* bytes, in
 int SGRSAPrivateKey_GetItem(unsigned char* buffer, unsigned int* length, const SGRSAPrivateKey* key,
                             int item) {
     if (!key || !length) return SG_CRYPTO_ERR_ARGUMENT;
+    if (void* const* m = moduleFor(key->marker))
+        return module::slot<module::GetItem>(m, module::kPrivateGetItem)(
+            const_cast<unsigned char*>(key->marker.moduleArea), buffer, length, item);
     SGBigInteger** slot = privateItem(const_cast<SGRSAPrivateKey*>(key), item);
     if (!slot) return SG_RSA_ERR_ITEM;
     return getItem(buffer, length, *slot);
@@ -422,6 +467,13 @@ int SGRSA_GenerateKeyPair(SGRSAPrivateKey* privateKey, SGRSAPublicKey* publicKey
     if (publicExponent < 3 || publicExponent % 2 == 0) return SG_CRYPTO_ERR_ARGUMENT;
     SGRSAPrivateKey_Free(privateKey);
     SGRSAPublicKey_Free(publicKey);
+    if (void* const* m = moduleTable();
+        m && (bits == 2048 || bits == 3072) && publicExponent == 65537) {
+        SGCrypto_Structure_Init(privateKey, SG_STRUCTURE_RSA_PRIVATE_KEY);
+        SGCrypto_Structure_Init(publicKey, SG_STRUCTURE_RSA_PUBLIC_KEY);
+        return module::slot<module::Generate>(m, module::kGenerate)(
+            privateKey->marker.moduleArea, publicKey->marker.moduleArea, bits, publicExponent);
+    }
     bool fromStore = false;
     for (int attempt = 0; attempt < kKeyStoreAttempts && !fromStore; ++attempt) {
         if (SGRSA_GenerateKeyPairByKeyChain(privateKey, publicKey, bits) != 0) break;

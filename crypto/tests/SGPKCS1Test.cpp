@@ -2,6 +2,7 @@
 // SigGen/SigVer for v1.5 and PSS, OAEP with SHA-2 and labels), interoperability with OpenSSL
 // both ways, the padding and size errors, external signers and DigestInfo.
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <openssl/err.h>
 
 #include <atomic>
@@ -992,6 +993,75 @@ TEST_F(SGPKCS1Test, DigestInfoDecoding) {
     }
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(SGPKCS1_DecodeDigestInfo(&id, nullptr, nullptr, nullptr, nullptr, nullptr, 4), 11);
+}
+
+// While a validated module is current, PSS and OAEP over SHA-224 and SHA-256, generation of
+// 2048- and 3072-bit keys with exponent 65537, and the operations on its key records go to it.
+TEST_F(SGPKCS1Test, ModuleTakesPssOaepAndItsKeyRecords) {
+    SharedKey& key = sharedKey();
+    void* handle = dlopen(CRYPTO_TEST_MODULE, RTLD_NOW);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto calls = reinterpret_cast<int (*)(int)>(dlsym(handle, "testModuleCalls"));
+    reinterpret_cast<void (*)(const char*, int, int)>(dlsym(handle, "testModuleConfigure"))(
+        "QUENDRIL 1.0", 0, 0);
+    ASSERT_EQ(SGCrypto_SetKCMVPModule(handle), 0);
+
+    const Bytes message = text("to the module");
+    Bytes out(256);
+    unsigned length = 256;
+    SGPKCS1Parameter p = pss(key.pair, SG_DIGEST_SHA256, SG_DIGEST_SHA224, 32);
+    EXPECT_EQ(SGPKCS1_Sign(out.data(), &length, message.data(), 13, &p), 0);
+    EXPECT_EQ(SGCrypto_Structure_IsLegacy(&p.marker), 0);  // marked for the module
+    EXPECT_EQ(SGPKCS1_Verify(out.data(), 256, message.data(), 13, &p), 0);
+    SGPKCS1Parameter o = oaep(key.pair, SG_DIGEST_SHA224, SG_DIGEST_SHA256);
+    EXPECT_EQ(SGPKCS1_Encrypt(out.data(), &length, message.data(), 13, &o), 0);
+    EXPECT_EQ(SGPKCS1_Decrypt(out.data(), &length, out.data(), 256, &o), 0);
+    // Each operation: the key object made (31 private, 26 public), used, and released (29, 24).
+    const struct {
+        int slot, count;
+    } expected[] = {{19, 1}, {20, 1}, {21, 1}, {22, 1}, {31, 2}, {26, 2}, {29, 2}, {24, 2}};
+    for (const auto& e : expected) EXPECT_EQ(calls(e.slot), e.count) << "slot " << e.slot;
+
+    // Other schemes and hashes stay in the library and give real results.
+    SGPKCS1Parameter v15 = v15Signature(key.pair, SG_DIGEST_SHA256);
+    EXPECT_EQ(verify(v15, sign(v15, message), message), 0);
+    SGPKCS1Parameter pss1 = pss(key.pair, SG_DIGEST_SHA1, SG_DIGEST_SHA256, 20);
+    EXPECT_EQ(verify(pss1, sign(pss1, message), message), 0);
+    SGPKCS1Parameter oaep1 = oaep(key.pair, SG_DIGEST_SHA256, SG_DIGEST_SHA1);
+    EXPECT_EQ(hex(decrypt(oaep1, encrypt(oaep1, message))), hex(message));
+    EXPECT_EQ(calls(19) + calls(20) + calls(21) + calls(22), 4);
+
+    // Generation: only 2048 and 3072 bits with 65537 go to the module.
+    KeyPair own;
+    ASSERT_EQ(SGRSA_GenerateKeyPair(&own.priv, &own.pub, 1024, 65537), 0);
+    EXPECT_EQ(SGRSA_ProveKeyPair(&own.priv, &own.pub), 0);
+    EXPECT_EQ(calls(34), 0);
+    SGRSAPrivateKey priv{};
+    SGRSAPublicKey pub{};
+    ASSERT_EQ(SGRSA_GenerateKeyPair(&priv, &pub, 2048, 65537), 0);
+    EXPECT_EQ(calls(34), 1);
+    EXPECT_EQ(SGCrypto_Structure_IsLegacy(&priv.marker), 0);
+    EXPECT_EQ(SGCrypto_Structure_IsLegacy(&pub.marker), 0);
+    int size = 0;
+    unsigned char item[8];
+    unsigned itemLength = sizeof item;
+    EXPECT_EQ(SGRSAPublicKey_Encode(nullptr, &itemLength, &pub), 0);
+    EXPECT_EQ(SGRSAPrivateKey_Encode(nullptr, &itemLength, &priv), 0);
+    EXPECT_EQ(SGRSAPublicKey_SetItem(&pub, item, 1, SG_RSA_PUBLIC_E), 0);
+    EXPECT_EQ(SGRSAPublicKey_GetItem(item, &itemLength, &pub, SG_RSA_PUBLIC_E), 0);
+    EXPECT_EQ(SGRSAPublicKey_GetKeySize(&size, &pub), 0);
+    EXPECT_EQ(SGRSAPrivateKey_GetItem(item, &itemLength, &priv, SG_RSA_PRIVATE_E), 0);
+    EXPECT_EQ(SGRSAPrivateKey_GetKeySize(&size, &priv), 0);
+    SGRSAPublicKey_Free(&pub);
+    SGRSAPrivateKey_Free(&priv);
+    const struct {
+        int slot, count;
+    } keys[] = {{25, 1}, {30, 1}, {27, 1}, {28, 2}, {33, 2}, {24, 3}, {29, 3}};
+    for (const auto& e : keys) EXPECT_EQ(calls(e.slot), e.count) << "slot " << e.slot;
+
+    SGCrypto_Finalize();
+    SGCrypto_Initialize();
+    dlclose(handle);
 }
 
 TEST_F(SGPKCS1Test, TableSlotsHoldTheSchemes) {
