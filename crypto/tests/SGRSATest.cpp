@@ -116,6 +116,24 @@ TEST_F(SGRSATest, EncodeSizesItsOutput) {
     SGRSAPrivateKey_Free(&partial);
 }
 
+// Items longer than any key size still encode whole (no fixed staging buffer to overrun), and
+// decode back to the same items.
+TEST_F(SGRSATest, LargeIntegersRoundTrip) {
+    KeyPair pair;
+    for (int item = 0; item < 8; ++item) {
+        Bytes value(3000 + item * 97, static_cast<unsigned char>(0x80 + item));
+        ASSERT_EQ(
+            SGRSAPrivateKey_SetItem(&pair.priv, value.data(), static_cast<int>(value.size()), item),
+            0);
+    }
+    Bytes der = encodePrivate(pair.priv);
+    EXPECT_EQ(hex(Bytes(der.begin(), der.begin() + 13)), "3082688702010002820bb90080");
+    KeyPair back;
+    ASSERT_EQ(SGRSAPrivateKey_Decode(&back.priv, der.data(), static_cast<int>(der.size())), 0);
+    EXPECT_EQ(hex(encodePrivate(back.priv)), hex(der));
+    EXPECT_EQ(BN_num_bytes(back.priv.qInv), 3000 + 7 * 97);
+}
+
 TEST_F(SGRSATest, DecodeReplacesTheRecordOnlyOnSuccess) {
     EvpKey evp = generateEvp(1024);
     Bytes der = i2dPrivate(evp.get());
@@ -276,7 +294,10 @@ TEST_F(SGRSATest, OwnGenerationMakesConsistentKeysOfTheExactSize) {
         unsigned bits;
         int e;
         int pBits, qBits;
-    } cases[] = {{1024, 65537, 512, 512}, {1025, 3, 513, 512}, {2048, 65537, 1024, 1024}};
+    } cases[] = {{1024, 65537, 512, 512},
+                 {1025, 3, 513, 512},
+                 {2048, 65537, 1024, 1024},
+                 {4096, 65537, 2048, 2048}};
     for (const auto& c : cases) {
         KeyPair pair;
         ASSERT_EQ(SGRSA_GenerateKeyPair(&pair.priv, &pair.pub, c.bits, c.e), 0) << c.bits;
