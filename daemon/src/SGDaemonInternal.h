@@ -11,6 +11,7 @@
 #include "SGLog.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGSocket.h"
 #include "SGThread.h"
 
 // The host reaches the base library through the exported table, as a loaded module does.
@@ -18,29 +19,20 @@
 
 namespace sgdaemon {
 
-// Socket slots, typed by their documented signatures.
-using SocketServerFn = int (*)(const char* bindAddress, int port, int addressType);
-using SocketAcceptFn = int (*)(int listener, char* peer);
-using SocketCloseFn = int (*)(int socket);
-using SocketRecvFn = int (*)(int socket, void* buffer, int size, int timeout);
-using SocketSendFn = int (*)(int socket, const void* buffer, int length, int timeout);
-
 inline int socketServer(const char* address, int port, int type) {
-    return reinterpret_cast<SocketServerFn>(Base[SGBaseSlot_SGSocket_Server])(address, port, type);
+    return SGB(SGSocket_Server)(address, port, type);
 }
 inline int socketAccept(int listener, char* peer) {
-    return reinterpret_cast<SocketAcceptFn>(Base[SGBaseSlot_SGSocket_Accept])(listener, peer);
+    return SGB(SGSocket_Accept)(listener, peer);
 }
 inline void socketClose(int socket) {
-    reinterpret_cast<SocketCloseFn>(Base[SGBaseSlot_SGSocket_Close])(socket);
+    SGB(SGSocket_Close)(socket);
 }
 inline int socketRecv(int socket, void* buffer, int size, int timeout) {
-    return reinterpret_cast<SocketRecvFn>(Base[SGBaseSlot_SGSocket_Recv])(socket, buffer, size,
-                                                                          timeout);
+    return SGB(SGSocket_Recv)(socket, buffer, size, timeout);
 }
 inline int socketSend(int socket, const void* buffer, int length, int timeout) {
-    return reinterpret_cast<SocketSendFn>(Base[SGBaseSlot_SGSocket_Send])(socket, buffer, length,
-                                                                          timeout);
+    return SGB(SGSocket_Send)(socket, buffer, length, timeout);
 }
 
 inline void* allocZero(size_t size) {

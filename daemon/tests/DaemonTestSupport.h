@@ -152,8 +152,10 @@ inline int connectTo(int port, int timeoutMs = 3000) {
         pollfd p{fd, POLLOUT, 0};
         int error = 0;
         socklen_t len = sizeof error;
-        if (poll(&p, 1, timeoutMs) == 1 &&
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+        int ready;
+        while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+        }
+        if (ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
             rc = 0;
         else
             errno = error ? error : ETIMEDOUT;
@@ -185,10 +187,15 @@ inline std::optional<std::string> readLine(int fd, int timeoutMs = 5000) {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return std::nullopt;
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) return std::nullopt;
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;  // a signal the test sent to this process
+        if (ready != 1) return std::nullopt;
         char c;
-        if (recv(fd, &c, 1, 0) != 1) return std::nullopt;
+        ssize_t n = recv(fd, &c, 1, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n != 1) return std::nullopt;
         if (c == '\n') return line;
         line += c;
     }
@@ -203,7 +210,9 @@ inline long millisecondsUntilClosed(int fd, int timeoutMs) {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         if (elapsed >= timeoutMs) return -1;
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(timeoutMs - elapsed)) != 1) return -1;
+        const int ready = poll(&p, 1, static_cast<int>(timeoutMs - elapsed));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready != 1) return -1;
         char buffer[64];
         if (recv(fd, buffer, sizeof buffer, 0) <= 0)
             return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
@@ -232,6 +241,10 @@ inline bool eventually(const std::function<bool()>& condition, int timeoutMs = 5
 }
 
 struct DaemonOptions {
+    DaemonOptions(fs::path home, std::string resources, std::function<void()> beforeStart = {})
+        : home(std::move(home)),
+          resources(std::move(resources)),
+          beforeStart(std::move(beforeStart)) {}
     fs::path home;
     std::string resources;  // the application's resources folder
     std::string product = "Brindlow";
