@@ -34,8 +34,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kClients = 100;
 constexpr int kExchangesPerClient = 5;
-constexpr int kTimeoutMs = 10000;  // an exchange slower than this counts as hung
-constexpr int kBacklog = 10;       // the daemon's listening backlog, for a like comparison
+constexpr int kTimeoutMs = 10000;    // an exchange slower than this counts as hung
+constexpr int kBacklog = SOMAXCONN;  // as the daemon's listening sockets
 
 int freePort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -1,6 +1,7 @@
 #include "SGDaemon.h"
 
 #include <errno.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -333,6 +334,10 @@ int SGDaemon_ProcessAddProcessList(SGDaemonConfigService* service, const char* b
     if (!service || !service->name) return SG_DAEMON_ERR_ARGUMENT;
     const int listener = socketServer(bindAddress, service->serviceport, bindIPv6 ? 2 : 1);
     if (listener < 0) return SG_DAEMON_ERR_BIND;
+    // A pool serves up to maxpoolsize connections at once; the server socket's backlog of 10
+    // would make a burst of clients wait for their connection attempts to be retried (1 s, 3 s,
+    // 7 s later). Listening again only widens the queue of pending connections.
+    listen(listener, SOMAXCONN);
     auto* entry = static_cast<SGDaemonProcess*>(allocZero(sizeof(SGDaemonProcess)));
     char* name = dupString(service->name);
     if (!entry || !name) {

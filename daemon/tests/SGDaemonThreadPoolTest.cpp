@@ -201,6 +201,35 @@ TEST_F(PoolTest, WithoutAnyWorkerConnectionsAreClosedNotLeftWaiting) {
     EXPECT_TRUE(daemon_->alive());
 }
 
+// Accepting that waits until a file exists, as a master busy elsewhere would.
+using AcceptFunction = decltype(&SGSocket_Accept);
+AcceptFunction gRealAccept = nullptr;
+std::string gAcceptGate;
+int gatedAccept(int listener, char* peer) {
+    while (access(gAcceptGate.c_str(), F_OK) != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return gRealAccept(listener, peer);
+}
+
+TEST_F(PoolTest, BurstOfConnectionsWaitsInTheKernelQueue) {
+    const std::string gate = (home_.path() / "gate").string();
+    start([gate] {
+        gAcceptGate = gate;
+        gRealAccept = reinterpret_cast<AcceptFunction>(Base[SGBaseSlot_SGSocket_Accept]);
+        Base[SGBaseSlot_SGSocket_Accept] = reinterpret_cast<void*>(&gatedAccept);
+    });
+    ASSERT_TRUE(poolIs(10, 10, 0)) << poolText();
+    // Every connection of the burst completes at once, although none is accepted yet.
+    std::vector<int> burst;
+    for (int i = 0; i < 60; ++i) {
+        const int fd = connectTo(port_, 500);
+        ASSERT_GE(fd, 0) << "connection " << i << " was not queued";
+        burst.push_back(fd);
+    }
+    writeFile(gate, "");
+    EXPECT_EQ(serveAll(burst), 60);
+}
+
 TEST_F(PoolTest, ConnectionsAboveDescriptor1023) {
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
