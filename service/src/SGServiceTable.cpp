@@ -1,0 +1,201 @@
+#include "SGServiceTable.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "SGASN1C.h"
+#include "SGASNObjectID.h"
+#include "SGPKCSError.h"
+#include "SGServiceInternal.h"
+
+extern "C" SG_EXPORT void* Service[SG_SERVICE_TABLE_SLOTS];
+void* Service[SG_SERVICE_TABLE_SLOTS];
+
+void* _gbw[SG_BASE_TABLE_SLOTS];
+void* _gcw[SG_CRYPTO_TABLE_SLOTS];
+
+namespace {
+
+#define SLOT(name) reinterpret_cast<void*>(&name)
+// Components not built yet answer 10010.
+#define PENDING(name) reinterpret_cast<void*>(&SGService_PendingInt)
+
+// Slots 1 to 86 in their fixed order.
+void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
+    SLOT(SGService_GetVersion),                              // 1
+    SLOT(SGPKCSError_GetReason),                             // 2
+    PENDING(SGSecureFilter_GetClient),                       // 3
+    PENDING(SGSecureFilter_GetServer),                       // 4
+    PENDING(SGX509Certificate_FromBinary),                   // 5
+    PENDING(SGX509Certificate_ToBinary),                     // 6
+    PENDING(SGX509Certificate_Clear),                        // 7
+    PENDING(SGX509Certificate_Free),                         // 8
+    PENDING(SGX509Certificate_GetEntry),                     // 9
+    PENDING(SGX509Certificate_GetEncodedEntry),              // 10
+    PENDING(SGX509Certificate_GetASN1CEntry),                // 11
+    PENDING(SGX509Certificate_GetSignatureAlgorithm),        // 12
+    PENDING(SGX509Certificate_GetPublicKeyInfo),             // 13
+    PENDING(SGX509Certificate_ParsePublicKeyInfo),           // 14
+    PENDING(SGX509Certificate_InTime),                       // 15
+    PENDING(SGX509Certificate_IsRoot),                       // 16
+    PENDING(SGX509Certificate_IsCA),                         // 17
+    PENDING(SGX509Certificate_ConvertAlgorithmIdentifier),   // 18
+    PENDING(SGX509Certificate_ToDSParameters),               // 19
+    PENDING(SGX509Certificate_Generate),                     // 20
+    PENDING(SGPEM_Encode),                                   // 21
+    PENDING(SGPEM_Decode),                                   // 22
+    PENDING(SGCertificateSet_SetOption),                     // 23
+    PENDING(SGCertificateSet_Add),                           // 24
+    PENDING(SGCertificateSet_AddSet),                        // 25
+    PENDING(SGCertificateSet_Remove),                        // 26
+    PENDING(SGCertificateSet_Copy),                          // 27
+    PENDING(SGCertificateSet_Clear),                         // 28
+    PENDING(SGCertificateSet_Count),                         // 29
+    PENDING(SGCertificateStorage_Clear),                     // 30
+    PENDING(SGCertificateStorage_AddCertificate),            // 31
+    PENDING(SGCertificateStorage_Remove),                    // 32
+    PENDING(SGCertificateStorage_CreateByPath),              // 33
+    PENDING(SGCertificateStorage_FindIssuer),                // 34
+    PENDING(SGCertificateStorage_GenerateCertificateChain),  // 35
+    PENDING(SGCertificateStorage_SetTrust),                  // 36
+    PENDING(SGCertificateStorage_Find),                      // 37
+    PENDING(SGCMPResult_Reset),                              // 38
+    PENDING(SGCMP_Issue),                                    // 39
+    PENDING(SGCMP_Update),                                   // 40
+    PENDING(SGCMP_Revoke),                                   // 41
+    PENDING(SGCMP_Recover),                                  // 42
+    PENDING(SGPKCS8PrivateKeyInfo_Encode),                   // 43
+    PENDING(SGPKCS8PrivateKeyInfo_Decode),                   // 44
+    PENDING(SGPKCS8PrivateKeyInfo_Cleanse),                  // 45
+    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Encode),          // 46
+    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Decode),          // 47
+    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Cleanse),         // 48
+    PENDING(SGPKCS5Encrypt),                                 // 49
+    PENDING(SGPKCS5Decrypt),                                 // 50
+    PENDING(SGPKCS5_GetPKCS12PBEParam),                      // 51
+    PENDING(SGPKCS5_SetPKCS12PBESParam),                     // 52
+    PENDING(SGPKCS7SignedData_Sign),                         // 53
+    PENDING(SGPKCS7SignedData_Verify),                       // 54
+    PENDING(SGPKCS7SignedDataElements_Set),                  // 55
+    PENDING(SGPKCS7SignedDataElements_Get),                  // 56
+    PENDING(SGPKCS7SignedDataElements_Reset),                // 57
+    PENDING(SGPKCS7EnvelopedData_Envelope),                  // 58
+    PENDING(SGPKCS7EnvelopedData_EnvelopeStream),            // 59
+    PENDING(SGPKCS7EnvelopedData_Deenvelope),                // 60
+    PENDING(SGPKCS7EnvelopedData_DeenvelopeStream),          // 61
+    PENDING(SGPKCS7EnvelopedDataParameters_Reset),           // 62
+    PENDING(SGPKCS7EncryptedData_Encrypt),                   // 63
+    PENDING(SGPKCS7EncryptedData_Decrypt),                   // 64
+    PENDING(SGPKCS12PFX_AddCertificate),                     // 65
+    PENDING(SGPKCS12PFX_AddKey),                             // 66
+    PENDING(SGPKCS12PFX_AddPKCS8ShroudedKey),                // 67
+    PENDING(SGPKCS12PFX_Encode),                             // 68
+    PENDING(SGPKCS12PFX_Decode),                             // 69
+    PENDING(SGPKCS12PFX_Clear),                              // 70
+    PENDING(SGPKCS12PFX_GetCertificateAndKey),               // 71
+    PENDING(SGPKCS12PFX_AddCertificateAndKey),               // 72
+    PENDING(SGKISAHashContent_Encode),                       // 73
+    PENDING(SGKISAVID_Verify),                               // 74
+    PENDING(SGKISASignatureToken_GetSignerInfo),             // 75
+    PENDING(SGKISASignatureToken_Verify),                    // 76
+    PENDING(SGKISASignatureToken_Free),                      // 77
+    PENDING(SGLDAP_SetTimeout),                              // 78
+    PENDING(SGLDAP_Connect),                                 // 79
+    PENDING(SGLDAP_Disconnect),                              // 80
+    PENDING(SGLDAP_ReadCACertificate),                       // 81
+    PENDING(SGLDAP_ReadCRL),                                 // 82
+    PENDING(SGLDAP_ReadEntry),                               // 83
+    PENDING(SGCRL_CheckCertificate),                         // 84
+    PENDING(SGCRL_Check),                                    // 85
+    PENDING(SGCertificateValidator_ValidateFullPath),        // 86
+};
+
+char gBuildInfo[1024];
+std::atomic<void*> gHinst{nullptr};
+
+// The layer's load-time routine: the ASN.1 runtime allocates through _gbw, so the copy is
+// filled before anything can build or decode a value. The result is ignored here; the fill
+// of the Service table fills it again and reports.
+void start() {
+    brindlow::service::gBaseFill(_gbw);
+    SGASN1C_Prepare();
+}
+
+// The layer's exit routine.
+void done() {
+    SGASNObjectID_Free();
+}
+
+struct LayerLifetime {
+    LayerLifetime() { start(); }
+    ~LayerLifetime() { done(); }
+} gLayerLifetime;
+
+}  // namespace
+
+namespace brindlow::service {
+
+TableFill gBaseFill = SGBaseWrapper_GetList;
+TableFill gCryptoFill = SGCryptoWrapper_GetList;
+void* const* gServiceSlots = kSlots;
+
+void* const* builtInServiceSlots() {
+    return kSlots;
+}
+
+}  // namespace brindlow::service
+
+extern "C" {
+
+int SGService_PendingInt(void) {
+    return SG_PKI_ERR_NOT_IMPLEMENTED;
+}
+
+int SGServiceWrapper_GetList(void** table) {
+    using namespace brindlow::service;
+    if (!table) return SG_PKI_ERR_ARGUMENT;
+    if (int error = gBaseFill(_gbw)) return error;
+    if (int error = gCryptoFill(_gcw)) return error;
+    table[0] = nullptr;
+    const int32_t version = SG_SERVICE_TABLE_VERSION;
+    std::memcpy(&table[0], &version, sizeof version);
+    for (int i = 1; i < SG_SERVICE_TABLE_SLOTS; ++i) table[i] = gServiceSlots[i - 1];
+    for (int i = 1; i < SG_SERVICE_TABLE_SLOTS; ++i) {
+        if (!table[i]) {
+            // A half-filled table would let a module bind to an empty slot.
+            std::memset(table, 0, SG_SERVICE_TABLE_SLOTS * sizeof(void*));
+            return SG_PKI_ERR_EMPTY_SLOT;
+        }
+    }
+    return 0;
+}
+
+const char* SGService_GetVersion(void) {
+    return "4.2.1.0";
+}
+
+const char* SGService_GetBuildInfo(void) {
+    // Formatted once; concurrent first callers wait for the one that formats.
+    static const char* const text = [] {
+        std::snprintf(gBuildInfo, sizeof gBuildInfo, "Version : %s, Build Date : %s %s",
+                      SGService_GetVersion(), __DATE__, __TIME__);
+        return gBuildInfo;
+    }();
+    return text;
+}
+
+void* SGService_GetInstance(void) {
+    return gHinst.load();
+}
+
+void SGService_SetInstance(void* handle) {
+    void* expected = nullptr;
+    gHinst.compare_exchange_strong(expected, handle);
+}
+
+int SGService_Initialize(void) {
+    return SGBaseWrapper_GetList(_gbw);
+}
+
+}  // extern "C"
