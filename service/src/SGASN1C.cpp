@@ -34,6 +34,17 @@ constexpr int kLocalArcs = 10;
 constexpr int kMaxTextArcs = 50;
 constexpr int kMaxNamedBit = 0xFFFF;
 
+// The runtime bounds its recursion by the distance between the context's address and its own
+// frames, so the context must live on the real stack. AddressSanitizer's use-after-return mode
+// would move it to a fake stack; this frame is left uninstrumented for that reason.
+__attribute__((noinline, no_sanitize_address)) asn_dec_rval_t berDecodeBounded(
+    asn_TYPE_descriptor_t* type, void** structure, const void* data, size_t size) {
+    asn_codec_ctx_t ctx;
+    std::memset(&ctx, 0, sizeof ctx);
+    ctx.max_stack_size = kMaxDecodeStack;
+    return ber_decode(&ctx, type, structure, data, size);
+}
+
 // The runtime's derived types fill their descriptors from the underlying type on first use,
 // writing into the shared descriptor. Doing that for all of them once, before any thread can
 // decode, leaves the descriptors read-only afterwards.
@@ -266,9 +277,7 @@ int SGASN1CObject_Decode(void** structure, asn_TYPE_descriptor_t* type, const SG
     if (!structure || !type || !in || (!in->data && in->length)) return SG_PKI_ERR_ARGUMENT;
     prepareDescriptors();
     const bool fresh = *structure == nullptr;
-    asn_codec_ctx_t ctx{};
-    ctx.max_stack_size = kMaxDecodeStack;
-    asn_dec_rval_t rv = ber_decode(&ctx, type, structure, in->data, in->length);
+    asn_dec_rval_t rv = berDecodeBounded(type, structure, in->data, in->length);
     if (rv.code != RC_OK) {
         if (fresh) {
             ASN_STRUCT_FREE(*type, *structure);

@@ -9,6 +9,7 @@
 #include "BasicConstraints.h"
 #include "Certificate.h"
 #include "KeyUsage.h"
+#include "PKIMessage.h"
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
 #include "SGMemory.h"
@@ -111,6 +112,55 @@ TEST(SGASN1CObject, DeepIndefiniteNestingFailsInsteadOfRecursingWithoutEnd) {
     void* out = nullptr;
     EXPECT_EQ(SGASN1CObject_Decode(&out, &asn_DEF_AlgorithmIdentifier, &in), 20902);
     EXPECT_EQ(out, nullptr);
+}
+
+// A PKIMessage whose body is a nested message, depth times over, ending in a conf body.
+Bytes nestedPkiMessage(int depth) {
+    const Bytes header = {0x30, 0x0B, 0x02, 0x01, 0x01, 0xA4, 0x02,
+                          0x30, 0x00, 0xA4, 0x02, 0x30, 0x00};
+    auto lengthSize = [](size_t n) -> size_t {
+        return n < 0x80 ? 1 : n < 0x100 ? 2 : n < 0x10000 ? 3 : 4;
+    };
+    auto tlvSize = [&](size_t n) { return 1 + lengthSize(n) + n; };
+    std::vector<size_t> message(depth + 1);  // encoded size of the message at each level
+    message[0] = tlvSize(header.size() + 4);
+    for (int i = 1; i <= depth; ++i) message[i] = tlvSize(header.size() + tlvSize(message[i - 1]));
+    Bytes out;
+    auto putTag = [&](unsigned char tag, size_t n) {
+        out.push_back(tag);
+        if (n < 0x80) {
+            out.push_back(static_cast<unsigned char>(n));
+            return;
+        }
+        const size_t bytes = lengthSize(n) - 1;
+        out.push_back(static_cast<unsigned char>(0x80 | bytes));
+        for (size_t b = bytes; b-- > 0;) out.push_back(static_cast<unsigned char>(n >> (8 * b)));
+    };
+    for (int i = depth; i >= 1; --i) {
+        putTag(0x30, header.size() + tlvSize(message[i - 1]));
+        out.insert(out.end(), header.begin(), header.end());
+        putTag(0xB4, message[i - 1]);  // nested [20]
+    }
+    putTag(0x30, header.size() + 4);
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), {0xB3, 0x02, 0x05, 0x00});  // conf [19] NULL
+    return out;
+}
+
+TEST(SGASN1CObject, RecursionIsBoundedForNestedMessages) {
+    for (int depth : {0, 3}) {
+        Bytes der = nestedPkiMessage(depth);
+        SGBinary in = viewOf(der);
+        Owned<PKIMessage_t> message(&asn_DEF_PKIMessage);
+        ASSERT_EQ(SGASN1CObject_Decode(message.slot(), &asn_DEF_PKIMessage, &in), 0) << depth;
+        EXPECT_EQ(hex(encode(message.value, &asn_DEF_PKIMessage)), hex(der));
+    }
+    // Deep enough to exhaust a thread's stack if the decoder followed it.
+    Bytes der = nestedPkiMessage(100000);
+    SGBinary in = viewOf(der);
+    void* message = nullptr;
+    EXPECT_EQ(SGASN1CObject_Decode(&message, &asn_DEF_PKIMessage, &in), 20902);
+    EXPECT_EQ(message, nullptr);
 }
 
 TEST(SGASN1CObject, MissingArguments) {
