@@ -309,14 +309,4 @@ int SGCrypto_Structure_IsLegacy(const void* marker) {
     return words[0] == SG_CRYPTO_MARKER_MAGIC && isModuleKind(words[1]) ? 0 : 1;
 }
 
-int SGCrypto_PendingInt(void) {
-    return SG_CRYPTO_ERR_NOT_SUPPORTED;
-}
-int SGCrypto_PendingFalse(void) {
-    return 0;
-}
-void* SGCrypto_PendingPtr(void) {
-    return nullptr;
-}
-
 }  // extern "C"

@@ -7,11 +7,6 @@
 #include "SGCrypto.h"
 #include "SGDRBG.h"
 
-// Stand-ins for table slots whose component is not built yet: an error of each return kind.
-extern "C" int SGCrypto_PendingInt(void);    // 18, not supported
-extern "C" int SGCrypto_PendingFalse(void);  // 0, for slots whose success is non-zero
-extern "C" void* SGCrypto_PendingPtr(void);  // null
-
 namespace brindlow::crypto {
 
 // The validated module's table: 45 slots filled by its list function. Null while the library's

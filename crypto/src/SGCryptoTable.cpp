@@ -8,8 +8,11 @@
 #include "SGCipher.h"
 #include "SGCryptoInternal.h"
 #include "SGDRBG.h"
+#include "SGDSKey.h"
 #include "SGDigest.h"
+#include "SGECDSA.h"
 #include "SGHMAC.h"
+#include "SGKCDSA.h"
 #include "SGPKCS1.h"
 #include "SGRandom.h"
 
@@ -19,10 +22,6 @@ void* Crypto[SG_CRYPTO_TABLE_SLOTS];
 namespace {
 
 #define SLOT(name) reinterpret_cast<void*>(&name)
-// Components not built yet answer with an error of their return kind.
-#define PENDING_INT(name) reinterpret_cast<void*>(&SGCrypto_PendingInt)
-#define PENDING_FALSE(name) reinterpret_cast<void*>(&SGCrypto_PendingFalse)
-#define PENDING_PTR(name) reinterpret_cast<void*>(&SGCrypto_PendingPtr)
 
 // Slots 1 to 151 in their fixed order.
 void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
@@ -144,39 +143,39 @@ void* const kSlots[SG_CRYPTO_TABLE_SLOTS - 1] = {
     SLOT(SGRSAPrivateKey_SetItem),             // 116
     SLOT(SGRSAPrivateKey_GetItem),             // 117
     SLOT(SGRSA_GenerateKeyPair),               // 118
-    PENDING_INT(SGDSKey_FromCallback),                // 119
-    PENDING_INT(SGDSKey_FromObject),                  // 120
-    PENDING_INT(SGDSKey_Encode),                      // 121
-    PENDING_INT(SGDSKey_Decode),                      // 122
-    PENDING_INT(SGDSKey_GetInfo),                     // 123
-    PENDING_INT(SGDSKey_Clear),                       // 124
-    PENDING_INT(SGDS_Sign),                           // 125
-    PENDING_INT(SGDS_Verify),                         // 126
-    PENDING_INT(SGECDomainParameters_Decode),         // 127
-    PENDING_INT(SGECPublicKey_Decode),                // 128
-    PENDING_INT(SGECPrivateKey_Decode),               // 129
-    PENDING_INT(SGECDSA_Encode_SignatureValue),       // 130
-    PENDING_INT(SGECDSA_Decode_SignatureValue),       // 131
-    PENDING_INT(SGECDSA_Sign),                        // 132
-    PENDING_INT(SGECDSA_Verify),                      // 133
-    PENDING_INT(SGKCDSA_Sign),                        // 134
-    PENDING_INT(SGKCDSA_Verify),                      // 135
-    PENDING_INT(SGKCDSA_GenerateKeyPair),             // 136
-    PENDING_INT(SGKCDSA_GenerateParameters),          // 137
-    PENDING_INT(SGKCDSA_Encode_SignatureValue),       // 138
-    PENDING_INT(SGKCDSA_Decode_SignatureValue),       // 139
-    PENDING_INT(SGKCDSAParameter_Encode),             // 140
-    PENDING_INT(SGKCDSAParameter_Decode),             // 141
-    PENDING_INT(SGKCDSAParameter_SetItem),            // 142
-    PENDING_INT(SGKCDSAParameter_Clear),              // 143
-    PENDING_INT(SGKCDSAPrivateKey_Encode),            // 144
-    PENDING_INT(SGKCDSAPrivateKey_Decode),            // 145
-    PENDING_INT(SGKCDSAPrivateKey_GetKeySize),        // 146
-    PENDING_INT(SGKCDSAPrivateKey_Free),              // 147
-    PENDING_INT(SGKCDSAPublicKey_Encode),             // 148
-    PENDING_INT(SGKCDSAPublicKey_Decode),             // 149
-    PENDING_INT(SGKCDSAPublicKey_GetKeySize),         // 150
-    PENDING_INT(SGKCDSAPublicKey_Free),               // 151
+    SLOT(SGDSKey_FromCallback),                       // 119
+    SLOT(SGDSKey_FromObject),                         // 120
+    SLOT(SGDSKey_Encode),                             // 121
+    SLOT(SGDSKey_Decode),                             // 122
+    SLOT(SGDSKey_GetInfo),                            // 123
+    SLOT(SGDSKey_Clear),                              // 124
+    SLOT(SGDS_Sign),                                  // 125
+    SLOT(SGDS_Verify),                                // 126
+    SLOT(SGECDomainParameters_Decode),                // 127
+    SLOT(SGECPublicKey_Decode),                       // 128
+    SLOT(SGECPrivateKey_Decode),                      // 129
+    SLOT(SGECDSA_Encode_SignatureValue),              // 130
+    SLOT(SGECDSA_Decode_SignatureValue),              // 131
+    SLOT(SGECDSA_Sign),                               // 132
+    SLOT(SGECDSA_Verify),                             // 133
+    SLOT(SGKCDSA_Sign),                               // 134
+    SLOT(SGKCDSA_Verify),                             // 135
+    SLOT(SGKCDSA_GenerateKeyPair),                    // 136
+    SLOT(SGKCDSA_GenerateParameters),                 // 137
+    SLOT(SGKCDSA_Encode_SignatureValue),              // 138
+    SLOT(SGKCDSA_Decode_SignatureValue),              // 139
+    SLOT(SGKCDSAParameter_Encode),                    // 140
+    SLOT(SGKCDSAParameter_Decode),                    // 141
+    SLOT(SGKCDSAParameter_SetItem),                   // 142
+    SLOT(SGKCDSAParameter_Clear),                     // 143
+    SLOT(SGKCDSAPrivateKey_Encode),                   // 144
+    SLOT(SGKCDSAPrivateKey_Decode),                   // 145
+    SLOT(SGKCDSAPrivateKey_GetKeySize),               // 146
+    SLOT(SGKCDSAPrivateKey_Free),                     // 147
+    SLOT(SGKCDSAPublicKey_Encode),                    // 148
+    SLOT(SGKCDSAPublicKey_Decode),                    // 149
+    SLOT(SGKCDSAPublicKey_GetKeySize),                // 150
+    SLOT(SGKCDSAPublicKey_Free),                      // 151
 };
 
 }  // namespace

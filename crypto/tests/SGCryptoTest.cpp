@@ -23,12 +23,6 @@ using brindlow::crypto::statisticalTest;
 
 namespace {
 
-bool isPending(void* slot) {
-    return slot == reinterpret_cast<void*>(&SGCrypto_PendingInt) ||
-           slot == reinterpret_cast<void*>(&SGCrypto_PendingFalse) ||
-           slot == reinterpret_cast<void*>(&SGCrypto_PendingPtr);
-}
-
 bool failingSource(void*, size_t) {
     return false;
 }
@@ -101,21 +95,6 @@ TEST(SGCryptoTable, SlotsHoldTheirFunctions) {
               0);
     EXPECT_EQ(hex(out, 32), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(SG_CRYPTO_FN(t, SGRandom_bytes)(out, 32), 0);
-}
-
-// Slots of components built later answer with an error of their kind, never success.
-TEST(SGCryptoTable, PendingSlotsAnswerWithAnError) {
-    void* t[SG_CRYPTO_TABLE_SLOTS];
-    ASSERT_EQ(SGCryptoWrapper_GetList(t), 0);
-    for (int i = 1; i < SG_CRYPTO_TABLE_SLOTS; ++i) {
-        if (!isPending(t[i])) continue;
-        if (t[i] == reinterpret_cast<void*>(&SGCrypto_PendingPtr))
-            EXPECT_EQ(reinterpret_cast<void* (*)()>(t[i])(), nullptr) << "slot " << i;
-        else if (t[i] == reinterpret_cast<void*>(&SGCrypto_PendingFalse))
-            EXPECT_EQ(reinterpret_cast<int (*)()>(t[i])(), 0) << "slot " << i;
-        else
-            EXPECT_EQ(reinterpret_cast<int (*)()>(t[i])(), 18) << "slot " << i;
-    }
 }
 
 // ---- Initialisation and the self-test ----
