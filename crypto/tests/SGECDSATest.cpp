@@ -14,10 +14,14 @@
 #include <vector>
 
 #include "CryptoTestUtil.h"
+#include "FuzzTestUtil.h"
 #include "SGCrypto.h"
 #include "SGDER.h"
 #include "SGDigest.h"
 #include "SGECDSA.h"
+
+#define BRINDLOW_FUZZ_EMBEDDED
+#include "fuzz_ecdsa.cpp"
 
 using namespace cryptotest;
 
@@ -579,4 +583,10 @@ TEST_F(SGECDSATest, SignatureDecodingChecksCapacityAndEncoding) {
                   0)
             << bad;
     }
+}
+
+// ---- The fuzz target ----
+
+TEST_F(SGECDSATest, FuzzTargetOverSeedsAndMutations) {
+    fuzztest::run("fuzz_ecdsa", 6, 20000, fuzzEcdsa);
 }

@@ -10,10 +10,14 @@
 #include <vector>
 
 #include "CryptoTestUtil.h"
+#include "FuzzTestUtil.h"
 #include "SGCrypto.h"
 #include "SGDigest.h"
 #include "SGKCDSA.h"
 #include "SGKCDSAInternal.h"
+
+#define BRINDLOW_FUZZ_EMBEDDED
+#include "fuzz_kcdsa.cpp"
 
 using namespace cryptotest;
 namespace kcdsa = brindlow::crypto::kcdsa;
@@ -621,4 +625,10 @@ TEST_F(SGKCDSATest, KeyRecords) {
     SGKCDSAPrivateKey_Free(&priv);
     EXPECT_EQ(pub.y, nullptr);
     EXPECT_EQ(priv.x, nullptr);
+}
+
+// ---- The fuzz target ----
+
+TEST_F(SGKCDSATest, FuzzTargetOverSeedsAndMutations) {
+    fuzztest::run("fuzz_kcdsa", 5, 20000, fuzzKcdsa);
 }
