@@ -1,0 +1,96 @@
+// Static utilities of the token manager: wide/multibyte text, files and folders on wide paths,
+// distinguished-name texts, small certificate helpers and the book of certificate policies.
+#ifndef TOKEN_UTIL_H
+#define TOKEN_UTIL_H
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "TokenDefs.h"
+
+// Attribute of a distinguished-name text; upper-case prefixes "CN=", "OU=", "O=", "C=" and their
+// lower-case forms.
+enum DNType : int { DNTYPE_CN = 0, DNTYPE_OU = 1, DNTYPE_O = 2, DNTYPE_C = 3 };
+
+class TOKEN_EXPORT Util {
+  public:
+    // Policy OID -> (usage name, authority group 1 to 5).
+    using OIDBook = std::map<std::wstring, std::pair<std::wstring, int>>;
+
+    // Wide text is UTF-32, multibyte text UTF-8, whatever the process locale. Both directions
+    // stop at the first NUL. Bytes that are not UTF-8 travel as U+DC80..U+DCFF, so every byte
+    // string survives a round trip unchanged.
+    static std::string wstringToString(std::wstring text);
+    static std::string wstringToUtf8(std::wstring text);
+    static std::wstring stringToWstring(std::string text);
+    static std::wstring utf8ToWstring(std::string text);
+
+    // Files and folders. Error results are errno values unless stated otherwise.
+    static bool fileExist(std::wstring const& path);
+    static bool directoryExist(std::wstring const& path);  // always true
+    // Creates the folder and its missing parents with owner-only access.
+    static int createDirectory(std::wstring const& path);
+    // Deletes the folder with everything in it; symbolic links are removed, never followed.
+    static int deleteDirectory(std::wstring const& path);
+    static int deleteFile(std::wstring const& path);
+    static FILE* wfopen(wchar_t const* path, wchar_t const* mode);
+    // Replaces the file atomically: 0; -1 when the file cannot be created; -2 when writing,
+    // flushing or the final rename fails (the previous content is then intact).
+    static int writeFile(std::wstring path, unsigned char* data, unsigned int length);
+    // The whole file in a zeroed buffer released with SGOS_free: 0; -1 cannot open (or not a
+    // regular file); -2 no memory; -3 the file could not be read whole.
+    static int readFile(std::wstring path, unsigned char** data, unsigned int* length);
+    // Whether the file can be rewritten: 0; -1 unreadable; -2 backup not written; -3 not
+    // deleted; -4 not rewritten (the content is put back from the backup when possible).
+    static int checkFileAuth(std::wstring path);
+    // The home folder from the user database.
+    static std::wstring getHomePath();
+    static std::wstring getConfigPath();
+    static int writeFileAllPermission(char const* path, unsigned char* data, unsigned int length);
+    static int getSystemFolder(char* out, unsigned int size, char* name);
+    static int checkAdmin();
+
+    // Distinguished-name texts. parseDN copies the value of the first attribute of the type
+    // (at most size - 1 characters, NUL-terminated) and leaves out unchanged when there is none;
+    // the input text is not changed. Always 0.
+    static int parseDN(char const* dn, char* out, unsigned long size, DNType type);
+    static int parseDN(wchar_t const* dn, wchar_t* out, unsigned long size, DNType type);
+    // Rebuilds a DN text with uniform attribute-name case, cut to size - 1 bytes: 0, or -1
+    // without a text.
+    static int remakeDN(char* out, unsigned int size, char* dn, bool upper);
+    static std::string replaceAll(std::string const& text, std::string const& from,
+                                  std::string const& to);
+    // An entry of a parsed certificate (SGX509Certificate*) as text, without backslashes for the
+    // issuer and subject: 0, -1 (no memory) or the certificate layer's code.
+    static int X509Certificate_GetEntry_Remove_SpecialChar(void* certificate, char* out,
+                                                           unsigned int size, int entry,
+                                                           int option);
+
+    // Certificates.
+    // PEM text in a buffer released with SGOS_free: 0 or the Base64 code.
+    static int encodePem(char** out, unsigned char* data, unsigned long length, char const* label);
+    // SHA-256 fingerprint as 16 blank-separated groups of 4 upper-case hex digits, in a buffer
+    // released with SGOS_free: 0; -1 digest failed; -2 encoding or memory failed.
+    static int getRootCertHash(char** out, unsigned char* der, unsigned long length);
+    // True when c >= a and d >= b as decimal integers; false when any text is missing.
+    static bool compareDateStr(char* a, char* b, char* c, char* d);
+    // Of two certificates of one holder (same subject and key usage): 1 when the first has the
+    // smaller serial number, 2 otherwise; 0 for different holders; -1 / -2 when the first /
+    // second cannot be read.
+    static int compareCertificate(unsigned char* first, unsigned int firstLength,
+                                  unsigned char* second, unsigned int secondLength);
+    static int compareCertificate(char const* firstBase64, char const* secondBase64);
+
+    // Bytes.
+    static int atoiData(char digit);
+    static void reverse(unsigned char* data, unsigned int length);
+    static void reverseCopy(unsigned char* destination, unsigned char* source, unsigned int length);
+
+    // The policy book, filled with its 33 rows on first use.
+    static OIDBook& getOIDBook();
+    static void makeMap();
+};
+
+#endif

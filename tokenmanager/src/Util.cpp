@@ -1,0 +1,603 @@
+#include "Util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "SGBase64.h"
+#include "SGMemory.h"
+#include "SGOS.h"
+#include "TokenCodec.h"
+#include "TokenTables.h"
+
+namespace {
+
+// ---- UTF-8 <-> UTF-32 ----------------------------------------------------------------------
+
+// Bytes that are not UTF-8 (a file name written in another code set) become U+DC80..U+DCFF and
+// come back as the same bytes.
+constexpr uint32_t kEscapeBase = 0xDC00;
+constexpr uint32_t kReplacement = 0xFFFD;
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string toUtf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) {
+        const uint32_t c = static_cast<uint32_t>(wc);
+        if (c == 0) break;
+        if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
+            out += static_cast<char>(c - kEscapeBase);
+        } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+            appendUtf8(out, kReplacement);
+        } else {
+            appendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+// Length of the well-formed UTF-8 sequence at s[i] and its code point; 0 when it is not one.
+size_t decodeOne(std::string_view s, size_t i, uint32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    size_t len;
+    uint32_t min;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2, min = 0x80, cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3, min = 0x800, cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4, min = 0x10000, cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+std::wstring fromUtf8(const std::string& text) {
+    std::string_view s(text.c_str());  // up to the first NUL
+    std::wstring out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const auto b0 = static_cast<unsigned char>(s[i]);
+        if (b0 < 0x80) {
+            out += static_cast<wchar_t>(b0);
+            ++i;
+            continue;
+        }
+        uint32_t cp = 0;
+        if (size_t len = decodeOne(s, i, cp)) {
+            out += static_cast<wchar_t>(cp);
+            i += len;
+        } else {
+            out += static_cast<wchar_t>(kEscapeBase + b0);
+            ++i;
+        }
+    }
+    return out;
+}
+
+// ---- Files ---------------------------------------------------------------------------------
+
+// One level of a path: an existing folder is kept, anything else in the way is an error.
+int createLevel(const std::string& level) {
+    struct stat st;
+    if (::stat(level.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (TM_BASE(SGOS_mkdir)(level.c_str(), SGOS_S_IRWXU) == 0) return 0;
+    const int error = errno;
+    // Another process may have made it meanwhile.
+    if (error == EEXIST && ::stat(level.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+    return error;
+}
+
+// Deletes what the open folder holds. Every step is relative to the folder's descriptor and
+// refuses symbolic links, so nothing outside the folder is reached even if an entry is swapped
+// for a link meanwhile.
+void deleteContents(int folder, const std::string& path) {
+    DIR* dir = ::fdopendir(folder);
+    if (!dir) {
+        ::close(folder);
+        return;
+    }
+    const int fd = ::dirfd(dir);
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        std::printf("File : %s\n", name);
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        const std::string full = path + "/" + name;
+        struct stat st;
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            std::perror(full.c_str());
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            std::printf("%s delete file\n", full.c_str());
+            ::unlinkat(fd, name, 0);
+            continue;
+        }
+        std::printf("%s delete directory recursive\n", full.c_str());
+        const int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child >= 0) deleteContents(child, full);
+        ::unlinkat(fd, name, AT_REMOVEDIR);
+    }
+    ::closedir(dir);
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool writeAll(int fd, const unsigned char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// ---- Texts ---------------------------------------------------------------------------------
+
+template <typename Char>
+struct DNPrefixes;
+template <>
+struct DNPrefixes<char> {
+    static constexpr const char* upper[4] = {"CN=", "OU=", "O=", "C="};
+    static constexpr const char* lower[4] = {"cn=", "ou=", "o=", "c="};
+};
+template <>
+struct DNPrefixes<wchar_t> {
+    static constexpr const wchar_t* upper[4] = {L"CN=", L"OU=", L"O=", L"C="};
+    static constexpr const wchar_t* lower[4] = {L"cn=", L"ou=", L"o=", L"c="};
+};
+
+// The parts of a DN text between its commas, empty parts skipped.
+template <typename Char>
+std::vector<std::basic_string_view<Char>> splitDN(std::basic_string_view<Char> text) {
+    std::vector<std::basic_string_view<Char>> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(Char(','), start);
+        if (end == std::basic_string_view<Char>::npos) end = text.size();
+        if (end > start) parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+template <typename Char>
+int parseDNText(const Char* dn, Char* out, unsigned long size, DNType type) {
+    if (!dn || !out || size == 0 || type < DNTYPE_CN || type > DNTYPE_C) return 0;
+    const std::basic_string<Char> copy(dn);  // the caller's text stays as it is
+    for (auto part : splitDN<Char>(copy)) {
+        if (part.find(DNPrefixes<Char>::upper[type]) == part.npos &&
+            part.find(DNPrefixes<Char>::lower[type]) == part.npos)
+            continue;
+        // The value starts at the part's fourth character: the first one after "O=" or "C="
+        // behind the blank that follows a comma, and after "CN=" at the start of the text.
+        const auto value = part.size() > 3 ? part.substr(3) : std::basic_string_view<Char>{};
+        const size_t n = std::min<size_t>(value.size(), size - 1);
+        std::copy_n(value.data(), n, out);
+        out[n] = Char(0);
+        return 0;
+    }
+    return 0;
+}
+
+// The policy book's rows in their fixed order.
+struct PolicyRow {
+    const wchar_t* oid;
+    const wchar_t* usage;
+    int group;
+};
+constexpr PolicyRow kPolicies[] = {
+    {L"1.2.410.200004.5.4.1.2", L"법인범용", 1},
+    {L"1.2.410.200004.5.4.1.1", L"개인범용", 1},
+    {L"1.2.410.200004.5.4.1.101", L"인터넷뱅킹용", 1},
+    {L"1.2.410.200004.5.4.1.102", L"증권거래용", 1},
+    {L"1.2.410.200004.5.4.1.103", L"인터넷보험용", 1},
+    {L"1.2.410.200004.5.4.1.104", L"신용카드용", 1},
+    {L"1.2.410.200004.5.4.1.105", L"전자민원용", 1},
+    {L"1.2.410.200004.5.4.1.106", L"인터넷뱅킹용/전자민원용", 1},
+    {L"1.2.410.200004.5.4.1.107", L"증권거래용/전자민원용", 1},
+    {L"1.2.410.200004.5.4.1.108", L"인터넷보험용/전자민원용", 1},
+    {L"1.2.410.200004.5.4.1.109", L"신용카드용/전자민원용", 1},
+    {L"1.2.410.200004.5.2.1.1", L"법인범용", 2},
+    {L"1.2.410.200004.5.2.1.2", L"개인범용", 2},
+    {L"1.2.410.200004.5.2.1.7.1", L"은행거래용/보험용", 2},
+    {L"1.2.410.200004.5.2.1.7.2", L"증권거래용/보험용", 2},
+    {L"1.2.410.200004.5.2.1.7.3", L"신용카드용", 2},
+    {L"1.2.410.200004.5.1.1.7", L"법인범용", 3},
+    {L"1.2.410.200004.5.1.1.5", L"개인범용", 3},
+    {L"1.2.410.200004.5.1.1.9", L"용도제한용", 3},
+    {L"1.2.410.200012.1.1.3", L"법인범용", 4},
+    {L"1.2.410.200012.1.1.1", L"개인범용", 4},
+    {L"1.2.410.200012.11.31", L"은행거래용(서명용)", 4},
+    {L"1.2.410.200012.11.32", L"은행거래용(암호용)", 4},
+    {L"1.2.410.200012.11.35", L"증권거래용(서명용)", 4},
+    {L"1.2.410.200012.11.36", L"증권거래용(암호용)", 4},
+    {L"1.2.410.200012.11.39", L"보험거래용(서명용)", 4},
+    {L"1.2.410.200012.11.40", L"보험거래용(암호용)", 4},
+    {L"1.2.410.200012.11.43", L"신용카드용(서명용)", 4},
+    {L"1.2.410.200012.11.44", L"신용카드용(암호용)", 4},
+    {L"1.2.410.200005.1.1.5", L"법인범용", 5},
+    {L"1.2.410.200005.1.1.1", L"개인범용", 5},
+    {L"1.2.410.200005.1.1.4", L"은행/보험용", 5},
+    {L"1.2.410.200005.1.1.6.2", L"신용카드용", 5},
+};
+static_assert(std::size(kPolicies) == 33);
+
+std::mutex gBookMutex;
+
+Util::OIDBook& book() {
+    static Util::OIDBook instance;
+    return instance;
+}
+
+void fillBook(Util::OIDBook& b) {
+    b.clear();
+    for (const auto& row : kPolicies) b.emplace(row.oid, std::make_pair(row.usage, row.group));
+}
+
+}  // namespace
+
+// ---- Text conversions ----------------------------------------------------------------------
+
+std::string Util::wstringToString(std::wstring text) {
+    return toUtf8(text);
+}
+
+std::string Util::wstringToUtf8(std::wstring text) {
+    return toUtf8(text);
+}
+
+std::wstring Util::stringToWstring(std::string text) {
+    return fromUtf8(text);
+}
+
+std::wstring Util::utf8ToWstring(std::string text) {
+    return fromUtf8(text);
+}
+
+// ---- Files and folders ---------------------------------------------------------------------
+
+bool Util::fileExist(std::wstring const& path) {
+    return TM_BASE(SGOS_access)(wstringToString(path).c_str(), F_OK) == 0;
+}
+
+bool Util::directoryExist(std::wstring const&) {
+    return true;
+}
+
+int Util::createDirectory(std::wstring const& path) {
+    const std::string p = wstringToString(path);
+    // Every level below the first "/", then the whole path; existing levels stay as they are.
+    for (size_t i = 1; i < p.size(); ++i) {
+        if (p[i] != '/') continue;
+        if (int error = createLevel(p.substr(0, i))) return error;
+    }
+    return createLevel(p);
+}
+
+int Util::deleteDirectory(std::wstring const& path) {
+    const std::string p = wstringToString(path);
+    // O_NOFOLLOW: a link given as the folder is not followed into its target.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        std::printf("could not open directory(%s:%d)\n", p.c_str(), errno);
+    } else {
+        deleteContents(fd, p);
+    }
+    if (::rmdir(p.c_str()) != 0) {
+        const int error = errno;
+        std::printf("rmdir(%s:%d)\n", p.c_str(), error);
+        return error;
+    }
+    return 0;
+}
+
+int Util::deleteFile(std::wstring const& path) {
+    return std::remove(wstringToString(path).c_str()) == 0 ? 0 : errno;
+}
+
+FILE* Util::wfopen(wchar_t const* path, wchar_t const* mode) {
+    if (!path || !mode) return nullptr;
+    return std::fopen(wstringToString(path).c_str(), wstringToString(mode).c_str());
+}
+
+int Util::writeFile(std::wstring path, unsigned char* data, unsigned int length) {
+    if (!data && length) return -2;
+    const std::string target = wstringToString(path);
+    struct stat existing;
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) return -1;
+
+    // A temporary file beside the target, flushed and renamed over it: a failure at any point
+    // leaves the previous content whole.
+    std::string temp = folderOf(target) + "/.sgtmp.XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (exists && S_ISREG(existing.st_mode)) ::fchmod(fd, existing.st_mode & 07777);
+    bool ok = writeAll(fd, data, length) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return -2;
+    }
+    if (const int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}
+
+int Util::readFile(std::wstring path, unsigned char** data, unsigned int* length) {
+    if (data) *data = nullptr;
+    if (length) *length = 0;
+    if (!data || !length) return -1;
+    FILE* f = std::fopen(wstringToString(path).c_str(), "rb");
+    if (!f) return -1;
+    struct stat st;
+    if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(f);
+        return -1;
+    }
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) >= UINT32_MAX) {
+        std::fclose(f);
+        return -3;
+    }
+    const auto size = static_cast<uint32_t>(st.st_size);
+    auto* buffer = static_cast<unsigned char*>(TM_BASE(SGOS_calloc)(size ? size : 1, 1));
+    if (!buffer) {
+        std::fclose(f);
+        return -2;
+    }
+    // A file that yields fewer bytes than it measured (it shrank, or a read failed) is an error,
+    // never a zero-padded buffer.
+    const size_t got = std::fread(buffer, 1, size, f);
+    std::fclose(f);
+    if (got != size) {
+        TM_BASE(SGMemory_cleanse)(buffer, size);
+        TM_BASE(SGOS_free)(buffer);
+        return -3;
+    }
+    *data = buffer;
+    *length = size;
+    return 0;
+}
+
+int Util::checkFileAuth(std::wstring path) {
+    unsigned char* data = nullptr;
+    unsigned int length = 0;
+    if (readFile(path, &data, &length) != 0) return -1;
+    const std::wstring backup = path + L".backup";
+    int result = 0;
+    if (writeFile(backup, data, length) != 0) {
+        result = -2;
+    } else if (deleteFile(path) != 0) {
+        result = -3;
+    } else if (writeFile(path, data, length) != 0) {
+        // The backup holds the only copy now: put it back, and keep it if that fails too.
+        result = -4;
+        ::rename(wstringToString(backup).c_str(), wstringToString(path).c_str());
+    }
+    TM_BASE(SGMemory_cleanse)(data, length);
+    TM_BASE(SGOS_free)(data);
+    if (result != -4 && fileExist(backup)) deleteFile(backup);
+    return result;
+}
+
+std::wstring Util::getHomePath() {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir)
+        return {};
+    return stringToWstring(found->pw_dir);
+}
+
+std::wstring Util::getConfigPath() {
+    return {};
+}
+
+int Util::writeFileAllPermission(char const*, unsigned char*, unsigned int) {
+    return 0;
+}
+
+int Util::getSystemFolder(char*, unsigned int, char*) {
+    return 0;
+}
+
+int Util::checkAdmin() {
+    return 0;
+}
+
+// ---- DN texts ------------------------------------------------------------------------------
+
+int Util::parseDN(char const* dn, char* out, unsigned long size, DNType type) {
+    return parseDNText(dn, out, size, type);
+}
+
+int Util::parseDN(wchar_t const* dn, wchar_t* out, unsigned long size, DNType type) {
+    return parseDNText(dn, out, size, type);
+}
+
+int Util::remakeDN(char* out, unsigned int size, char* dn, bool upper) {
+    if (!dn || !out || size == 0) return -1;
+    out[0] = '\0';
+    const std::string copy(dn, ::strnlen(dn, 1023));
+    std::string result;
+    bool first = true;
+    for (auto part : splitDN<char>(copy)) {
+        if (!first) result += ',';
+        first = false;
+        int type = -1;
+        for (int t = DNTYPE_CN; t <= DNTYPE_C && type < 0; ++t) {
+            if (part.find(DNPrefixes<char>::upper[t]) != part.npos ||
+                part.find(DNPrefixes<char>::lower[t]) != part.npos)
+                type = t;
+        }
+        if (type < 0) {
+            // An attribute of another kind ends the rebuilding.
+            result += part;
+            break;
+        }
+        result += upper ? DNPrefixes<char>::upper[type] : DNPrefixes<char>::lower[type];
+        result += part.substr(part.find('=') + 1);
+    }
+    const size_t n = std::min<size_t>(result.size(), size - 1);
+    std::memcpy(out, result.data(), n);
+    out[n] = '\0';
+    return 0;
+}
+
+std::string Util::replaceAll(std::string const& text, std::string const& from,
+                             std::string const& to) {
+    if (from.empty()) return text;
+    std::string result = text;
+    for (size_t at = result.find(from); at != std::string::npos;
+         at = result.find(from, at + to.size())) {
+        result.replace(at, from.size(), to);
+    }
+    return result;
+}
+
+// ---- Certificates --------------------------------------------------------------------------
+
+int Util::encodePem(char** out, unsigned char* data, unsigned long length, char const* label) {
+    if (!out) return SG_BASE64_ERR_ARGUMENT;
+    *out = nullptr;
+    if (length > UINT32_MAX) return SG_BASE64_ERR_ARGUMENT;
+    char* base64 = nullptr;
+    uint32_t base64Length = 0;
+    if (int rc =
+            TM_BASE(SGBase64_Encode)(&base64, &base64Length, data, static_cast<uint32_t>(length)))
+        return rc;
+    const std::string name = label ? label : "";
+    std::string text = "-----BEGIN " + name + "-----\n";
+    for (uint32_t at = 0; at < base64Length; at += 64) {
+        text.append(base64 + at, std::min<uint32_t>(64, base64Length - at));
+        text += '\n';
+    }
+    text += "-----END " + name + "-----\n";
+    TM_BASE(SGBase64_Free)(base64);
+    auto* copy =
+        static_cast<char*>(TM_BASE(SGOS_calloc)(static_cast<uint32_t>(text.size() + 1), 1));
+    if (!copy) return SG_BASE64_ERR_MEMORY;
+    std::memcpy(copy, text.data(), text.size());
+    *out = copy;
+    return 0;
+}
+
+int Util::getRootCertHash(char** out, unsigned char* der, unsigned long length) {
+    if (!out) return -1;
+    *out = nullptr;
+    unsigned char* digest = nullptr;
+    long digestLength = 0;
+    if (Digest::digest(reinterpret_cast<const char*>(der), static_cast<long>(length), &digest,
+                       &digestLength) != 0)
+        return -1;
+    char* hex = nullptr;
+    const int rc = Hex::encode(&hex, digest, static_cast<unsigned long>(digestLength), false);
+    Digest::free(digest);
+    if (rc != 0 || !hex) {
+        Hex::free(hex);
+        return -2;
+    }
+    // 16 groups of 4 digits with one blank between: 79 characters.
+    auto* text = static_cast<char*>(TM_BASE(SGOS_calloc)(80, 1));
+    if (!text) {
+        Hex::free(hex);
+        return -2;
+    }
+    char* p = text;
+    for (int group = 0; group < 16; ++group) {
+        if (group) *p++ = ' ';
+        std::memcpy(p, hex + group * 4, 4);
+        p += 4;
+    }
+    Hex::free(hex);
+    *out = text;
+    return 0;
+}
+
+bool Util::compareDateStr(char* a, char* b, char* c, char* d) {
+    if (!a || !b || !c || !d) return false;
+    return std::atoll(c) >= std::atoll(a) && std::atoll(d) >= std::atoll(b);
+}
+
+// ---- Bytes ---------------------------------------------------------------------------------
+
+int Util::atoiData(char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    return 0;
+}
+
+void Util::reverse(unsigned char* data, unsigned int length) {
+    if (data) std::reverse(data, data + length);
+}
+
+void Util::reverseCopy(unsigned char* destination, unsigned char* source, unsigned int length) {
+    if (!destination || !source) return;
+    for (unsigned int i = 0; i < length; ++i) destination[length - 1 - i] = source[i];
+}
+
+// ---- Policy book ---------------------------------------------------------------------------
+
+Util::OIDBook& Util::getOIDBook() {
+    std::lock_guard lock(gBookMutex);
+    OIDBook& b = book();
+    if (b.empty()) fillBook(b);
+    return b;
+}
+
+void Util::makeMap() {
+    std::lock_guard lock(gBookMutex);
+    fillBook(book());
+}

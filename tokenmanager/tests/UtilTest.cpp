@@ -1,0 +1,411 @@
+#include "Util.h"
+
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "SGOS.h"
+#include "TokenManagerUtil.h"
+#include "TokenTestSupport.h"
+
+using namespace tokentest;
+
+namespace {
+
+std::wstring wide(const std::string& s) {
+    return Util::stringToWstring(s);
+}
+
+}  // namespace
+
+// ---- Text conversions ----------------------------------------------------------------------
+
+TEST(UtilText, ConversionsNeverDependOnTheLocale) {
+    // The program never changes the locale: glibc's own conversion would refuse these texts.
+    ASSERT_STREQ(setlocale(LC_ALL, nullptr), "C");
+    EXPECT_EQ(Util::stringToWstring("홍길동"), L"홍길동");
+    EXPECT_EQ(Util::utf8ToWstring("cn=홍길동,o=yessign"), L"cn=홍길동,o=yessign");
+    EXPECT_EQ(Util::wstringToString(L"가나다/라"), "가나다/라");
+    EXPECT_EQ(Util::wstringToUtf8(L"\U0001F600"), "\xF0\x9F\x98\x80");
+    // ASCII keeps its values in the wide form, so wide searches for "o=" and "," work.
+    const std::wstring dn = Util::stringToWstring("cn=김,ou=사람,o=정부,c=kr");
+    EXPECT_EQ(dn.find(L"o="), dn.find(L",o=") + 1);
+}
+
+TEST(UtilText, EveryByteStringRoundTripsUnchanged) {
+    const std::string cases[] = {
+        "",
+        "/Users/홍길동/Library/Preferences/NPKI/yessign/USER/cn=홍길동()0001234,ou=우리은행",
+        "ascii only",
+        "\xB1\xE8\xC3\xB6\xBC\xF6",    // EUC-KR bytes of a file name, not UTF-8
+        "\x80\x81 lone continuation",  // continuation bytes without a lead
+        "\xC0\xAF",                    // overlong encoding of "/"
+        "\xED\xA0\x80",                // an encoded surrogate
+        "\xF4\x90\x80\x80",            // above U+10FFFF
+        "cut at the end \xE1\x84",     // truncated sequence
+        "\xF0\x9F\x98\x80 emoji",
+        "mixed \xEA\xB0\x80 \xFF \xEA\xB0",
+    };
+    for (const std::string& bytes : cases) {
+        const std::wstring w = Util::stringToWstring(bytes);
+        EXPECT_EQ(Util::wstringToString(w), bytes) << bytes;
+        EXPECT_EQ(Util::wstringToUtf8(Util::utf8ToWstring(bytes)), bytes) << bytes;
+    }
+    // Bytes that are not UTF-8 never turn into ASCII (no "/" sneaks into a path).
+    EXPECT_EQ(Util::stringToWstring("\xC0\xAF").find(L'/'), std::wstring::npos);
+}
+
+TEST(UtilText, WideTextThatHasNoUtf8FormIsReplaced) {
+    EXPECT_EQ(Util::wstringToString(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_EQ(Util::wstringToString(std::wstring(1, static_cast<wchar_t>(0x110000))),
+              "\xEF\xBF\xBD");
+    // Both directions stop at the first NUL.
+    EXPECT_EQ(Util::wstringToString(std::wstring(L"ab\0cd", 5)), "ab");
+    EXPECT_EQ(Util::stringToWstring(std::string("ab\0cd", 5)), L"ab");
+}
+
+// ---- Files and folders ---------------------------------------------------------------------
+
+TEST(UtilFiles, KoreanPathsReachTheFileSystemByteForByte) {
+    const std::string base = freshFolder("files");
+    const std::string folder = base + "/인증서 폴더/하위";
+    ASSERT_EQ(Util::createDirectory(wide(folder)), 0);
+    EXPECT_TRUE(fs::is_directory(fs::path(folder)));
+    const std::string file = folder + "/signCert.der";
+    unsigned char data[] = {1, 2, 3, 0, 4};
+    ASSERT_EQ(Util::writeFile(wide(file), data, sizeof data), 0);
+    EXPECT_EQ(readBytes(file), std::vector<unsigned char>(data, data + sizeof data));
+    EXPECT_TRUE(Util::fileExist(wide(file)));
+
+    // A name in another code set (EUC-KR bytes) is reached through its escaped wide form.
+    const std::string legacy = base + "/\xB1\xE8\xC3\xB6\xBC\xF6.der";
+    writeText(legacy, "legacy");
+    unsigned char* read = nullptr;
+    unsigned int length = 0;
+    ASSERT_EQ(Util::readFile(wide(legacy), &read, &length), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(read), length), "legacy");
+    SGOS_free(read);
+    FILE* f = Util::wfopen(wide(legacy).c_str(), L"rb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+}
+
+TEST(UtilFiles, CreateDirectoryMakesEveryMissingLevelOwnerOnly) {
+    const std::string base = freshFolder("mkdir");
+    const std::string path = base + "/a/b/c";
+    ASSERT_EQ(Util::createDirectory(wide(path)), 0);
+    for (const std::string& level : {base + "/a", base + "/a/b", path}) {
+        EXPECT_TRUE(fs::is_directory(level)) << level;
+        EXPECT_EQ(modeOf(level), 0700) << level;
+    }
+    // Existing levels stay as they are.
+    ::chmod((base + "/a").c_str(), 0755);
+    EXPECT_EQ(Util::createDirectory(wide(path)), 0);
+    EXPECT_EQ(Util::createDirectory(wide(path + "/")), 0);
+    EXPECT_EQ(modeOf(base + "/a"), 0755);
+    // A file in the way is an error, with the errno of the failed creation.
+    writeText(base + "/file", "x");
+    EXPECT_EQ(Util::createDirectory(wide(base + "/file/sub")), ENOTDIR);
+    EXPECT_NE(Util::createDirectory(wide(base + "/file")), 0);
+}
+
+TEST(UtilFiles, DeleteDirectoryRemovesTheTreeButNeverFollowsLinks) {
+    const std::string base = freshFolder("rmdir");
+    const std::string outside = base + "/outside";
+    fs::create_directories(outside + "/deep");
+    writeText(outside + "/keep.txt", "keep");
+    writeText(outside + "/deep/keep.txt", "keep");
+
+    const std::string tree = base + "/tree";
+    fs::create_directories(tree + "/a/b");
+    writeText(tree + "/a/b/file", "x");
+    writeText(tree + "/top", "x");
+    fs::create_directory_symlink(outside, tree + "/a/link-to-outside");
+    fs::create_symlink(outside + "/keep.txt", tree + "/file-link");
+
+    EXPECT_EQ(Util::deleteDirectory(wide(tree)), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
+    EXPECT_EQ(readText(outside + "/keep.txt"), "keep");
+    EXPECT_EQ(readText(outside + "/deep/keep.txt"), "keep");
+
+    // A link given as the folder itself is not followed into its target either.
+    fs::create_directory_symlink(outside, base + "/link");
+    EXPECT_EQ(Util::deleteDirectory(wide(base + "/link")), ENOTDIR);
+    EXPECT_EQ(readText(outside + "/keep.txt"), "keep");
+    EXPECT_EQ(readText(outside + "/deep/keep.txt"), "keep");
+
+    EXPECT_EQ(Util::deleteDirectory(wide(base + "/missing")), ENOENT);
+    EXPECT_EQ(Util::deleteFile(wide(base + "/missing")), ENOENT);
+    EXPECT_EQ(Util::deleteFile(wide(outside + "/keep.txt")), 0);
+    EXPECT_FALSE(fs::exists(outside + "/keep.txt"));
+}
+
+TEST(UtilFiles, WriteFileReplacesAtomicallyAndKeepsTheMode) {
+    const std::string base = freshFolder("write");
+    const std::string file = base + "/signPri.key";
+    unsigned char first[] = "first content";
+    unsigned char second[] = "2nd";
+    ASSERT_EQ(Util::writeFile(wide(file), first, sizeof first - 1), 0);
+    EXPECT_EQ(modeOf(file), 0600);
+    ::chmod(file.c_str(), 0640);
+    ASSERT_EQ(Util::writeFile(wide(file), second, sizeof second - 1), 0);
+    EXPECT_EQ(readText(file), "2nd");
+    EXPECT_EQ(modeOf(file), 0640);
+    ASSERT_EQ(Util::writeFile(wide(file), nullptr, 0), 0);
+    EXPECT_EQ(readText(file), "");
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(base), fs::directory_iterator()), 1);
+
+    EXPECT_EQ(Util::writeFile(wide(base + "/missing/file"), first, 3), -1);
+    EXPECT_EQ(Util::writeFile(wide(base), first, 3), -1);  // a folder
+    EXPECT_EQ(Util::writeFile(wide(file), nullptr, 3), -2);
+    EXPECT_EQ(readText(file), "");
+}
+
+TEST(UtilFiles, ReadFileSetsItsOutputsOnEveryPath) {
+    const std::string base = freshFolder("read");
+    auto* garbage = reinterpret_cast<unsigned char*>(0x1);
+    unsigned char* data = garbage;
+    unsigned int length = 77;
+    EXPECT_EQ(Util::readFile(wide(base + "/missing"), &data, &length), -1);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(length, 0u);
+    data = garbage;
+    EXPECT_EQ(Util::readFile(wide(base), &data, &length), -1);  // a folder
+    EXPECT_EQ(data, nullptr);
+
+    writeText(base + "/empty", "");
+    ASSERT_EQ(Util::readFile(wide(base + "/empty"), &data, &length), 0);
+    EXPECT_NE(data, nullptr);
+    EXPECT_EQ(length, 0u);
+    SGOS_free(data);
+}
+
+TEST(UtilFiles, CheckFileAuthRewritesInPlaceAndCleansUp) {
+    const std::string base = freshFolder("auth");
+    const std::string file = base + "/kmPri.key";
+    writeText(file, "key bytes");
+    EXPECT_EQ(Util::checkFileAuth(wide(file)), 0);
+    EXPECT_EQ(readText(file), "key bytes");
+    EXPECT_FALSE(fs::exists(file + ".backup"));
+
+    EXPECT_EQ(Util::checkFileAuth(wide(base + "/missing")), -1);
+
+    // The backup cannot be written (a folder holds its name): the file is left untouched.
+    fs::create_directory(file + ".backup");
+    EXPECT_EQ(Util::checkFileAuth(wide(file)), -2);
+    EXPECT_EQ(readText(file), "key bytes");
+}
+
+TEST(UtilFiles, HomePathComesFromTheUserDatabase) {
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(Util::getHomePath(), wide(entry->pw_dir));
+    EXPECT_NE(Util::getHomePath(), wide(kHome));
+    EXPECT_TRUE(Util::directoryExist(L"/nonexistent"));
+    EXPECT_EQ(Util::getConfigPath(), L"");
+}
+
+// ---- DN texts ------------------------------------------------------------------------------
+
+TEST(UtilDN, ParseDNTakesTheValueOfTheFirstMatchingAttribute) {
+    struct Case {
+        const char* dn;
+        DNType type;
+        const char* expected;
+    } cases[] = {
+        {"CN=Kim, OU=People, O=Government of Korea, C=KR", DNTYPE_O, "Government of Korea"},
+        {"CN=Kim, OU=People, O=Government of Korea, C=KR", DNTYPE_CN, "Kim"},
+        // The value starts at the part's fourth character, whatever the prefix's length.
+        {"CN=Kim, OU=People, O=Government of Korea, C=KR", DNTYPE_OU, "=People"},
+        {"CN=Kim, OU=People, O=Government of Korea, C=KR", DNTYPE_C, "KR"},
+        {"cn=홍길동()0001, ou=우리은행, o=yessign, c=kr", DNTYPE_O, "yessign"},
+        {"cn=홍길동()0001, ou=우리은행, o=yessign, c=kr", DNTYPE_CN, "홍길동()0001"},
+        {"CN=Kim, OU=People", DNTYPE_O, "unchanged"},
+        {"CN=Kim, O=", DNTYPE_O, ""},  // a part shorter than its prefix gives an empty value
+        {"CN=Kim", static_cast<DNType>(7), "unchanged"},
+    };
+    for (const Case& c : cases) {
+        std::string input = c.dn;
+        char out[256] = "unchanged";
+        EXPECT_EQ(Util::parseDN(input.c_str(), out, sizeof out, c.type), 0);
+        EXPECT_STREQ(out, c.expected) << c.dn << " type " << c.type;
+        EXPECT_EQ(input, c.dn);  // the caller's text is not cut
+    }
+    char small[4] = {};
+    Util::parseDN("CN=Kim, O=Government of Korea", small, sizeof small, DNTYPE_O);
+    EXPECT_STREQ(small, "Gov");
+}
+
+TEST(UtilDN, WideParseDNMatchesTheNarrowOne) {
+    wchar_t out[64] = L"unchanged";
+    Util::parseDN(L"cn=홍길동, ou=사람, o=Government of Korea, c=kr", out, 64, DNTYPE_O);
+    EXPECT_STREQ(out, L"Government of Korea");
+    wchar_t small[4] = {};
+    Util::parseDN(L"CN=Kimberly", small, 4, DNTYPE_CN);
+    EXPECT_STREQ(small, L"Kim");  // size - 1 characters and a NUL
+}
+
+TEST(UtilDN, RemakeDNRebuildsAttributeNames) {
+    struct Case {
+        const char* dn;
+        bool upper;
+        const char* expected;
+    } cases[] = {
+        {"cn=a, ou=b, o=c, c=kr", true, "CN=a,OU=b,O=c,C=kr"},
+        {"CN=a, OU=b, O=c, C=KR", false, "cn=a,ou=b,o=c,c=KR"},
+        {"cn=a, st=x, o=b", true, "CN=a, st=x"},  // another attribute ends the rebuilding
+        {"", true, ""},
+    };
+    for (const Case& c : cases) {
+        std::string input = c.dn;
+        char out[128];
+        std::memset(out, 'z', sizeof out);
+        EXPECT_EQ(Util::remakeDN(out, sizeof out, input.data(), c.upper), 0);
+        EXPECT_STREQ(out, c.expected) << c.dn;
+    }
+    char tiny[6];
+    std::string dn = "cn=a, ou=b, o=c";
+    EXPECT_EQ(Util::remakeDN(tiny, sizeof tiny, dn.data(), true), 0);
+    EXPECT_STREQ(tiny, "CN=a,");
+    EXPECT_EQ(Util::remakeDN(tiny, sizeof tiny, nullptr, true), -1);
+}
+
+TEST(UtilDN, ReplaceAll) {
+    EXPECT_EQ(Util::replaceAll("cn=a\\,b\\\\c", "\\", ""), "cn=a,bc");
+    EXPECT_EQ(Util::replaceAll("aaa", "a", "aa"), "aaaaaa");  // continues after the insertion
+    EXPECT_EQ(Util::replaceAll("abc", "", "x"), "abc");
+}
+
+// ---- Certificates --------------------------------------------------------------------------
+
+TEST(UtilCertificate, PemLinesAndOpensslReadsThem) {
+    for (auto [size, lines] : {std::pair{48, 3}, std::pair{49, 4}}) {
+        std::vector<unsigned char> data(size, 0xA5);
+        char* pem = nullptr;
+        ASSERT_EQ(Util::encodePem(&pem, data.data(), data.size(), "TEST"), 0);
+        std::string text = pem;
+        SGOS_free(pem);
+        std::vector<std::string> split;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) split.push_back(line);
+        ASSERT_EQ(static_cast<int>(split.size()), lines);
+        EXPECT_EQ(split.front(), "-----BEGIN TEST-----");
+        EXPECT_EQ(split[1].size(), 64u);
+        if (lines == 4) {
+            EXPECT_EQ(split[2].size(), 4u);
+        }
+        EXPECT_EQ(split.back(), "-----END TEST-----");
+        EXPECT_EQ(text.back(), '\n');
+    }
+
+    const std::string folder = freshFolder("pem");
+    const auto der = makeCertificate(folder, "/CN=pem test/O=Brindlow/C=KR");
+    ASSERT_FALSE(der.empty());
+    char* pem = nullptr;
+    ASSERT_EQ(
+        Util::encodePem(&pem, const_cast<unsigned char*>(der.data()), der.size(), "CERTIFICATE"),
+        0);
+    writeText(folder + "/ours.pem", pem);
+    SGOS_free(pem);
+    int status = -1;
+    run("openssl x509 -in '" + folder + "/ours.pem' -outform DER -out '" + folder +
+            "/back.der' 2>/dev/null",
+        &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(readBytes(folder + "/back.der"), der);
+}
+
+TEST(UtilCertificate, RootCertHashAgreesWithOpenssl) {
+    const std::string folder = freshFolder("hash");
+    auto der = makeCertificate(folder, "/CN=KISA RootCA 4/O=KISA/C=KR");
+    ASSERT_FALSE(der.empty());
+    // "sha256 Fingerprint=AB:CD:..." becomes "ABCD ..." in groups of four.
+    std::string line =
+        run("openssl x509 -inform DER -in '" + folder + "/cert.der' -noout -fingerprint -sha256");
+    std::string hex;
+    for (char c : line.substr(line.find('=') + 1))
+        if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+    ASSERT_EQ(hex.size(), 64u);
+    std::string expected;
+    for (size_t i = 0; i < 64; i += 4) expected += (i ? " " : "") + hex.substr(i, 4);
+
+    char* out = nullptr;
+    ASSERT_EQ(Util::getRootCertHash(&out, der.data(), der.size()), 0);
+    EXPECT_EQ(std::strlen(out), 79u);
+    EXPECT_EQ(std::string(out), expected);
+    SGOS_free(out);
+}
+
+TEST(UtilCertificate, CompareDateStr) {
+    char a[] = "20230101000000", b[] = "20240101000000";
+    char c[] = "20230601000000", d[] = "20250101000000";
+    EXPECT_TRUE(Util::compareDateStr(a, b, c, d));
+    EXPECT_TRUE(Util::compareDateStr(a, b, a, b));
+    EXPECT_FALSE(Util::compareDateStr(c, b, a, d));
+    EXPECT_FALSE(Util::compareDateStr(a, d, c, b));
+    EXPECT_FALSE(Util::compareDateStr(a, b, nullptr, d));
+}
+
+// ---- Bytes ---------------------------------------------------------------------------------
+
+TEST(UtilBytes, HexDigitsAndReversal) {
+    const std::pair<char, int> digits[] = {{'0', 0},  {'9', 9},  {'A', 10}, {'F', 15},
+                                           {'a', 10}, {'f', 15}, {'g', 0},  {'G', 0}};
+    for (auto [c, v] : digits) EXPECT_EQ(Util::atoiData(c), v) << c;
+
+    unsigned char data[] = {1, 2, 3, 4, 5};
+    Util::reverse(data, 5);
+    EXPECT_EQ(std::vector<unsigned char>(data, data + 5),
+              (std::vector<unsigned char>{5, 4, 3, 2, 1}));
+    unsigned char copy[5] = {};
+    Util::reverseCopy(copy, data, 5);
+    EXPECT_EQ(std::vector<unsigned char>(copy, copy + 5),
+              (std::vector<unsigned char>{1, 2, 3, 4, 5}));
+}
+
+// ---- Policy book ---------------------------------------------------------------------------
+
+TEST(UtilPolicyBook, HoldsTheThirtyThreePolicies) {
+    Util::OIDBook& book = Util::getOIDBook();
+    ASSERT_EQ(book.size(), 33u);
+    int perGroup[6] = {};
+    for (const auto& [oid, row] : book) ++perGroup[row.second];
+    EXPECT_EQ(perGroup[1], 11);
+    EXPECT_EQ(perGroup[2], 5);
+    EXPECT_EQ(perGroup[3], 3);
+    EXPECT_EQ(perGroup[4], 10);
+    EXPECT_EQ(perGroup[5], 4);
+    EXPECT_EQ(book.at(L"1.2.410.200004.5.2.1.2"), std::make_pair(std::wstring(L"개인범용"), 2));
+    EXPECT_EQ(book.at(L"1.2.410.200012.11.44").first, L"신용카드용(암호용)");
+    EXPECT_EQ(book.at(L"1.2.410.200005.1.1.6.2").second, 5);
+
+    book.erase(book.begin());
+    book[L"1.2.3"] = {L"x", 9};
+    Util::makeMap();
+    EXPECT_EQ(Util::getOIDBook().size(), 33u);
+    EXPECT_EQ(Util::getOIDBook().count(L"1.2.3"), 0u);
+}
+
+// ---- Password buffers ----------------------------------------------------------------------
+
+TEST(TokenManagerUtil, ZeroMemoryWipesEachBufferOverItsLength) {
+    char first[16], second[16], third[16];
+    std::memset(first, 'a', sizeof first);
+    std::memset(second, 'b', sizeof second);
+    std::memset(third, 'c', sizeof third);
+    TokenManagerUtil::zeroMemory(first, 10, second, 16, nullptr, 16);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(first[i], 0) << i;
+    for (int i = 10; i < 16; ++i) EXPECT_EQ(first[i], 'a') << i;
+    for (char c : second) EXPECT_EQ(c, 0);
+    TokenManagerUtil::zeroMemory(nullptr, 5, third, 0, third, -3);  // nothing to wipe
+    for (char c : third) EXPECT_EQ(c, 'c');
+    TokenManagerUtil::initialize();
+    EXPECT_TRUE(TokenManagerUtil::initialized);
+}
