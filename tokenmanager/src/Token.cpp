@@ -8,10 +8,12 @@
 #include "Logger.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "TokenCertificate.h"
 #include "TokenCodec.h"
 #include "TokenLocalKeyStorage.h"
 #include "TokenLog.h"
 #include "TokenTables.h"
+#include "Util.h"
 
 // The records cross the exported interface: their sizes and offsets are fixed.
 static_assert(sizeof(ShortCertificate) == 1680);
@@ -391,4 +393,56 @@ int Token::checkPIN(unsigned char* pin, unsigned long length) {
         return TOKEN_ERR_PIN_ONLY_DIGITS;
     }
     return 0;
+}
+
+// ---- Listed certificates -------------------------------------------------------------------
+
+int Token::generateShortCertificate(ShortCertificate* out, void* certificate, void*) {
+    if (!out || !certificate) return TOKEN_ERR_INVALID_DATA;
+    TOKEN_DEBUG(logger, "generateShortCertificate - start");
+    // A field that cannot be read keeps what it held (zeros in a new listing).
+    const struct {
+        char* field;
+        unsigned int size;
+        int entry;
+        int option;
+    } fields[] = {
+        {out->subject, sizeof out->subject, SG_X509_ENTRY_SUBJECT, 0},
+        {out->issuer, sizeof out->issuer, SG_X509_ENTRY_ISSUER, 0},
+        {out->serialNumber, sizeof out->serialNumber, SG_X509_ENTRY_SERIAL_NUMBER, 0},
+        {out->validFrom, sizeof out->validFrom, SG_X509_ENTRY_NOT_BEFORE, 0},
+        {out->validTo, sizeof out->validTo, SG_X509_ENTRY_NOT_AFTER, 0},
+        {out->policyID, sizeof out->policyID, SG_X509_ENTRY_CERTIFICATE_POLICIES, 1},
+        {out->policyUserNotice, sizeof out->policyUserNotice, SG_X509_ENTRY_CERTIFICATE_POLICIES,
+         4},
+    };
+    int rc = 0;
+    for (const auto& f : fields)
+        rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, f.field, f.size,
+                                                               f.entry, f.option);
+    TOKEN_DEBUG(logger, "generateShortCertificate - end");
+    return rc;
+}
+
+int Token::generateShortCertificateFromBinary(ShortCertificate* out, unsigned char* signCert,
+                                              unsigned long signCertLength, unsigned char* kmCert,
+                                              unsigned long kmCertLength) {
+    TOKEN_DEBUG(logger, "generateShortCertificateFromBinary start...");
+    brindlow::token::DecodedCertificate sign;
+    int rc = sign.decode(signCert, signCertLength);
+    if (rc != 0 || !out) {
+        TOKEN_FATAL(logger, "%s - invalid cert(%d)(%d)", "generateShortCertificateFromBinary", rc,
+                    TOKEN_ERR_INVALID_DATA);
+        return TOKEN_ERR_INVALID_DATA;
+    }
+    // A key-management certificate that does not decode is only logged.
+    brindlow::token::DecodedCertificate km;
+    if (kmCert && kmCertLength) {
+        if (int kmRc = km.decode(kmCert, kmCertLength))
+            TOKEN_FATAL(logger, "%s - invalid km cert(%d)(%d)",
+                        "generateShortCertificateFromBinary", kmRc, TOKEN_ERR_INVALID_DATA);
+    }
+    rc = generateShortCertificate(out, sign.handle(), km.empty() ? nullptr : km.handle());
+    TOKEN_DEBUG(logger, "generateShortCertificateFromBinary end...");
+    return rc;
 }

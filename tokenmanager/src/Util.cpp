@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include "SGBase64.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "TokenCertificate.h"
 #include "TokenCodec.h"
 #include "TokenTables.h"
 
@@ -268,6 +272,24 @@ constexpr PolicyRow kPolicies[] = {
 };
 static_assert(std::size(kPolicies) == 33);
 
+// Serial numbers as the certificate layer renders them (hexadecimal of the INTEGER's content
+// bytes, up to 20 bytes) compared as numbers of any length.
+std::string serialDigits(const char* text) {
+    std::string digits;
+    for (const char* p = text; *p; ++p) {
+        if (!std::isxdigit(static_cast<unsigned char>(*p))) continue;
+        if (digits.empty() && *p == '0') continue;
+        digits += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    }
+    return digits;
+}
+
+bool serialLess(const char* a, const char* b) {
+    const std::string x = serialDigits(a);
+    const std::string y = serialDigits(b);
+    return x.size() != y.size() ? x.size() < y.size() : x < y;
+}
+
 std::mutex gBookMutex;
 
 Util::OIDBook& book() {
@@ -506,6 +528,28 @@ std::string Util::replaceAll(std::string const& text, std::string const& from,
     return result;
 }
 
+int Util::X509Certificate_GetEntry_Remove_SpecialChar(void* certificate, char* out,
+                                                      unsigned int size, int entry, int option) {
+    if (!out || size == 0) return -1;
+    if (!TM_SERVICE_READY(SGX509Certificate_GetEntry)) return brindlow::token::kLibraryUnavailable;
+    auto* buffer = static_cast<char*>(TM_BASE(SGOS_calloc)(size, 1));
+    if (!buffer) return -1;
+    const int rc = TM_SERVICE(SGX509Certificate_GetEntry)(
+        static_cast<const SGX509Certificate*>(certificate), buffer, size, entry, option);
+    if (rc != 0) {
+        TM_BASE(SGOS_free)(buffer);
+        return rc;
+    }
+    std::string text(buffer, ::strnlen(buffer, size));
+    TM_BASE(SGOS_free)(buffer);
+    if (entry == SG_X509_ENTRY_ISSUER || entry == SG_X509_ENTRY_SUBJECT)
+        text = replaceAll(text, "\\", "");
+    const size_t n = std::min<size_t>(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+    return 0;
+}
+
 // ---- Certificates --------------------------------------------------------------------------
 
 int Util::encodePem(char** out, unsigned char* data, unsigned long length, char const* label) {
@@ -568,6 +612,45 @@ int Util::getRootCertHash(char** out, unsigned char* der, unsigned long length) 
 bool Util::compareDateStr(char* a, char* b, char* c, char* d) {
     if (!a || !b || !c || !d) return false;
     return std::atoll(c) >= std::atoll(a) && std::atoll(d) >= std::atoll(b);
+}
+
+int Util::compareCertificate(unsigned char* first, unsigned int firstLength, unsigned char* second,
+                             unsigned int secondLength) {
+    using brindlow::token::DecodedCertificate;
+    DecodedCertificate a, b;
+    if (a.decode(first, firstLength) != 0) return -1;
+    if (b.decode(second, secondLength) != 0) return -2;
+    auto entryOf = [](DecodedCertificate& c, char* out, unsigned int size, int entry) {
+        std::memset(out, 0, size);
+        return X509Certificate_GetEntry_Remove_SpecialChar(c.handle(), out, size, entry, 0);
+    };
+    char textA[1024], textB[1024];
+    if (entryOf(a, textA, sizeof textA, SG_X509_ENTRY_SUBJECT) != 0) return -1;
+    if (entryOf(b, textB, sizeof textB, SG_X509_ENTRY_SUBJECT) != 0) return -2;
+    if (::strncasecmp(textA, textB, 1023) != 0) return 0;
+    if (entryOf(a, textA, 100, SG_X509_ENTRY_KEY_USAGE) != 0) return -1;
+    if (entryOf(b, textB, 100, SG_X509_ENTRY_KEY_USAGE) != 0) return -2;
+    if (::strncasecmp(textA, textB, 100) != 0) return 0;
+    if (entryOf(a, textA, 100, SG_X509_ENTRY_SERIAL_NUMBER) != 0) return -1;
+    if (entryOf(b, textB, 100, SG_X509_ENTRY_SERIAL_NUMBER) != 0) return -2;
+    // Serial numbers of up to 20 bytes: compared whole, not through a long that saturates.
+    return serialLess(textA, textB) ? 1 : 2;
+}
+
+int Util::compareCertificate(char const* firstBase64, char const* secondBase64) {
+    unsigned char* first = nullptr;
+    unsigned char* second = nullptr;
+    unsigned int firstLength = 0, secondLength = 0;
+    int rc;
+    if (Base64::decode(&first, &firstLength, firstBase64) != 0)
+        rc = -1;
+    else if (Base64::decode(&second, &secondLength, secondBase64) != 0)
+        rc = -2;
+    else
+        rc = compareCertificate(first, firstLength, second, secondLength);
+    Base64::free(first);
+    Base64::free(second);
+    return rc;
 }
 
 // ---- Bytes ---------------------------------------------------------------------------------

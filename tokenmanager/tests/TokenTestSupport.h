@@ -127,6 +127,21 @@ inline std::vector<unsigned char> makeCertificate(const std::string& folder,
     return readBytes(der);
 }
 
+// The attribute lines ("CN=...") of a certificate's subject as openssl prints them, first RDN
+// first.
+inline std::vector<std::string> opensslSubject(const std::string& derPath) {
+    const std::string out = run("openssl x509 -inform DER -in '" + derPath +
+                                "' -noout -subject -nameopt sep_multiline,utf8,-esc_msb,sname");
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t start = line.find_first_not_of(' ');
+        if (line.rfind("subject=", 0) == 0 || start == std::string::npos) continue;
+        lines.push_back(line.substr(start));
+    }
+    return lines;
+}
+
 // Local time_t of a calendar date at noon.
 inline time_t localNoon(int year, int month, int day) {
     std::tm t{};

@@ -66,6 +66,12 @@ int main() {
     std::printf("file %d\n", Digest::digestFile(L"/proc/self/exe", 5, &file, &length));
     Digest::free(file);
 
+    // And those that need the PKI library.
+    std::printf("compare %d\n", Util::compareCertificate(der, sizeof der, der, sizeof der));
+    char text[64] = {};
+    std::printf("entry %d\n", Util::X509Certificate_GetEntry_Remove_SpecialChar(
+                                  reinterpret_cast<void*>(text), text, sizeof text, 7, 0));
+
     if (gSaved) {
         brindlow::platform::setEntropySource(*gSaved);
         delete gSaved;
