@@ -106,7 +106,9 @@ TEST(X509ExtensionLookup, ResultOfTheLastExtensionWhenNotFound) {
         Extension_t* found = nullptr;
         EXPECT_EQ(SGX509Extension_FindRAWEntry(&found, ext.get(), c.entryId), c.result) << c.what;
         EXPECT_EQ(found != nullptr, c.result == 0) << c.what;
-        if (found) EXPECT_EQ(found, ext.get()->list.array[0]) << c.what;
+        if (found) {
+            EXPECT_EQ(found, ext.get()->list.array[0]) << c.what;
+        }
     }
     Extension_t* found = nullptr;
     EXPECT_EQ(SGX509Extension_FindRAWEntry(&found, nullptr, 14), 10004);
