@@ -955,8 +955,14 @@ int SGASN1CGeneralName_Compare(const GeneralName_t* a, const GeneralName_t* b) {
     if (!a || !b) return SG_PKI_ERR_ARGUMENT;
     if (a->present != b->present) return SG_ASN_ERR_KINDS_DIFFER;
     switch (a->present) {
-        case GeneralName_PR_otherName:
-            return 0;
+        case GeneralName_PR_otherName: {
+            const auto& p = a->choice.otherName;
+            const auto& q = b->choice.otherName;
+            return sameBytes(p.type_id.buf, p.type_id.size, q.type_id.buf, q.type_id.size) &&
+                           sameBytes(p.value.buf, p.value.size, q.value.buf, q.value.size)
+                       ? 0
+                       : SG_ASN_ERR_VALUES_DIFFER;
+        }
         case GeneralName_PR_x400Address:
         case GeneralName_PR_ediPartyName:
             return SG_ASN_ERR_NAME_KIND;

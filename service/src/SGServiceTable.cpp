@@ -8,6 +8,7 @@
 #include "SGASNObjectID.h"
 #include "SGPKCSError.h"
 #include "SGServiceInternal.h"
+#include "SGX509Certificate.h"
 
 extern "C" SG_EXPORT void* Service[SG_SERVICE_TABLE_SLOTS];
 void* Service[SG_SERVICE_TABLE_SLOTS];
@@ -27,22 +28,22 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCSError_GetReason),                             // 2
     PENDING(SGSecureFilter_GetClient),                       // 3
     PENDING(SGSecureFilter_GetServer),                       // 4
-    PENDING(SGX509Certificate_FromBinary),                   // 5
-    PENDING(SGX509Certificate_ToBinary),                     // 6
-    PENDING(SGX509Certificate_Clear),                        // 7
-    PENDING(SGX509Certificate_Free),                         // 8
-    PENDING(SGX509Certificate_GetEntry),                     // 9
-    PENDING(SGX509Certificate_GetEncodedEntry),              // 10
-    PENDING(SGX509Certificate_GetASN1CEntry),                // 11
-    PENDING(SGX509Certificate_GetSignatureAlgorithm),        // 12
-    PENDING(SGX509Certificate_GetPublicKeyInfo),             // 13
-    PENDING(SGX509Certificate_ParsePublicKeyInfo),           // 14
-    PENDING(SGX509Certificate_InTime),                       // 15
-    PENDING(SGX509Certificate_IsRoot),                       // 16
-    PENDING(SGX509Certificate_IsCA),                         // 17
-    PENDING(SGX509Certificate_ConvertAlgorithmIdentifier),   // 18
-    PENDING(SGX509Certificate_ToDSParameters),               // 19
-    PENDING(SGX509Certificate_Generate),                     // 20
+    SLOT(SGX509Certificate_FromBinary),                      // 5
+    SLOT(SGX509Certificate_ToBinary),                        // 6
+    SLOT(SGX509Certificate_Clear),                           // 7
+    SLOT(SGX509Certificate_Free),                            // 8
+    SLOT(SGX509Certificate_GetEntry),                        // 9
+    SLOT(SGX509Certificate_GetEncodedEntry),                 // 10
+    SLOT(SGX509Certificate_GetASN1CEntry),                   // 11
+    SLOT(SGX509Certificate_GetSignatureAlgorithm),           // 12
+    SLOT(SGX509Certificate_GetPublicKeyInfo),                // 13
+    SLOT(SGX509Certificate_ParsePublicKeyInfo),              // 14
+    SLOT(SGX509Certificate_InTime),                          // 15
+    SLOT(SGX509Certificate_IsRoot),                          // 16
+    SLOT(SGX509Certificate_IsCA),                            // 17
+    SLOT(SGX509Certificate_ConvertAlgorithmIdentifier),      // 18
+    SLOT(SGX509Certificate_ToDSParameters),                  // 19
+    SLOT(SGX509Certificate_Generate),                        // 20
     PENDING(SGPEM_Encode),                                   // 21
     PENDING(SGPEM_Decode),                                   // 22
     PENDING(SGCertificateSet_SetOption),                     // 23

@@ -71,7 +71,6 @@ TEST_F(ServiceFill, SlotsOfLaterComponentsAnswerNotImplemented) {
     void* table[SG_SERVICE_TABLE_SLOTS];
     ASSERT_EQ(SGServiceWrapper_GetList(table), 0);
     for (int slot : {SGServiceSlot_SGSecureFilter_GetClient, SGServiceSlot_SGPEM_Encode,
-                     SGServiceSlot_SGX509Certificate_FromBinary,
                      SGServiceSlot_SGCertificateValidator_ValidateFullPath}) {
         EXPECT_EQ(table[slot], reinterpret_cast<void*>(&SGService_PendingInt)) << slot;
     }
