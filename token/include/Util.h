@@ -88,6 +88,13 @@ class TOKEN_EXPORT Util {
     static void reverse(unsigned char* data, unsigned int length);
     static void reverseCopy(unsigned char* destination, unsigned char* source, unsigned int length);
 
+    // Password rules: the code of the first rule the password (NUL-terminated bytes) breaks, 0
+    // when it breaks none; strict selects the variant where letters and digits suffice.
+    static int checkComplexPassword(unsigned char* password, bool strict, unsigned int minimum);
+    static bool checkLimitLengthComplexPassword(bool strict, unsigned int minimum);
+    static bool checkLengthComplexPassword(std::string& password, unsigned int minimum);
+    static int checkErrorCase(bool const& letters, bool const& digits, bool const& others);
+
     // The policy book, filled with its 33 rows on first use.
     static OIDBook& getOIDBook();
     static void makeMap();

@@ -1,0 +1,133 @@
+// The token of one disk (the home folder or a mounted volume): the NPKI and GPKI certificates in
+// its folder trees, each kept with its key files in memory as a CertificateSuite.
+//
+// Layout below a base folder (the home folder's Library/Preferences, or a volume's root):
+//   NPKI/<CA>/USER/<subject>/{signCert.der, signPri.key, kmCert.der, kmPri.key, CaPubs}
+//   GPKI/Certificate/class1|class2/<name>{_sig.cer, _sig.key, _env.cer, _env.key}
+// A suite's identifier is the upper-case hex SHA-1 of its path; its item ids append "1" (signing
+// certificate), "2" (signing key), "3" (key-management certificate) or "4" (key-management key).
+#ifndef FILE_TOKEN_H
+#define FILE_TOKEN_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Token.h"
+
+class TOKEN_EXPORT FileToken : public Token {
+  public:
+    using SuiteMap = std::map<std::string, CertificateSuite*>;
+
+    // root: "/" for the home token, the volume's name otherwise; name: the display name.
+    FileToken(const char* root, const char* name);
+    ~FileToken() override;
+
+    // Adds <base>/NPKI and <base>/GPKI/Certificate, whether or not they exist.
+    void setPKIDir(std::string base);
+    void setSystemDrive(bool value);
+    void setNPKIDir(std::vector<char*> folders);
+    void setGPKIDir(std::vector<char*> folders);
+
+    // The suite of an item id (its last character dropped), or null.
+    CertificateSuite* findCert(const char* itemId);
+    // Stores the suite under the identifier of the path (or under the given identifier). An
+    // identifier already present keeps its first suite: false, and the caller still owns the one
+    // it passed.
+    bool addCertificateAndKey(CertificateSuite* suite, const char* path);
+    bool addCertificateAndKey(const char* identifier, CertificateSuite* suite);
+    // Removes the entry of the item id without releasing its suite.
+    void eraseCertificateAndKey(const char* itemId);
+    void clearCertificateAndKey();
+    int sizeCertificateAndKey();
+
+    // The identifier of a suite path: 40 upper-case hex digits of its SHA-1; empty when the
+    // digest cannot be made.
+    static std::string identifierOf(const std::string& path);
+    // Releases a suite made by a scan (path text, byte buffers, the record).
+    static void releaseSuite(CertificateSuite* suite);
+
+    // ---- Token operations ----------------------------------------------------------------------
+    int initToken(unsigned char* pin, unsigned long pinLength, unsigned char* label) override;
+    int setPIN(unsigned char* oldPin, unsigned long oldPinLength, unsigned char* newPin,
+               unsigned long newPinLength) override;
+    int setCertificatePIN(const char* itemId, unsigned char* oldPin, unsigned long oldPinLength,
+                          unsigned char* newPin, unsigned long newPinLength) override;
+    int verifyPin(const char* itemId, unsigned char* pin, unsigned long pinLength) override;
+    int finalizeToken() override;
+    int getTokenGrade() override;
+    int getTokenStatus() override;
+    // Rescans the disk. Filter 0 or 1: NPKI only; otherwise bit 0 NPKI, bit 4 GPKI class2, bit 8
+    // GPKI class1. *list and *count are set on entry (null, 0).
+    int getCertificateList(ShortCertificate** list, unsigned int* count, int filter,
+                           InputPINHandler* handler, const char* argument) override;
+    // A copy of the signing ("1", "2") or key-management ("3", "4") certificate; the outputs are
+    // set on entry (null, 0). 1309 for an unknown id.
+    int getCertificate(const char* itemId, unsigned char** der, unsigned long* length) override;
+    int getPrivateKey(const char* itemId, unsigned char** key, unsigned long* length,
+                      InputPINHandler* handler) override;
+    // The suite's folder as bytes without terminator (GPKI: the class2 folder).
+    int getPath(const char* itemId, unsigned char** path, unsigned long* length) override;
+    int pushCertificate(InputPINHandler* handler, const char* itemId, const unsigned char* data,
+                        unsigned long length, const unsigned char* data2,
+                        unsigned long length2) override;
+    int deleteCertificate(const char* itemId, InputPINHandler* handler) override;
+    int changeCertificatePIN(const char* itemId, InputPINHandler* handler) override;
+    int importEncryptedPrivateKeyInfo(unsigned char* signKey, unsigned long signKeyLength,
+                                      unsigned char* signCert, unsigned long signCertLength,
+                                      unsigned char* kmKey, unsigned long kmKeyLength,
+                                      unsigned char* kmCert, unsigned long kmCertLength,
+                                      InputPINHandler* handler) override;
+    int importInit(unsigned char* pin, unsigned long pinLength, InputPINHandler* handler,
+                   InputPINHandler::InputPINPurpose purpose) override;
+    // The folder a certificate is written to: <npki>/<CA>/USER/<subject> for NPKI, the GPKI
+    // class2 folder otherwise. 0; 1312 undecodable; 1331 when the subject cannot name a folder
+    // inside the tree (out stays empty).
+    int getPhysicalBasePath(std::wstring& out, unsigned char* certificate,
+                            const unsigned long& certificateLength) override;
+    bool checkNPKI(const char* itemId) override;
+    using Token::import;
+    int import(unsigned char* privateKey, unsigned long privateKeyLength,
+               unsigned char* certificate, unsigned long certificateLength,
+               unsigned char* vidRandom, unsigned long vidRandomLength, unsigned char* dsParameters,
+               unsigned long dsParametersLength, unsigned int keepNewer,
+               const bool& replaceKM) override;
+    int importCAPubs(unsigned char* data, unsigned long length) override;
+    int setTokenOptions(void* options) override;
+    int getVIDRandom(unsigned char** random, unsigned long* length, InputPINHandler* handler,
+                     const char* itemId) override;
+    int getKMID(char** kmKeyId, char** kmCertId, const char* itemId) override;
+    char* getNPKIRoot() override;
+    int certificateSynchronize(const char* itemId, unsigned char* signPin,
+                               unsigned long signPinLength, unsigned char* kmPin,
+                               unsigned long kmPinLength) override;
+    // Prepares <npki>/<caName>/USER for writing: 0 ready, 1 failure (also for a name that is not
+    // one folder name).
+    int enableToken(const char* caName) override;
+    // Whether the four key and certificate files of the id's folder can be rewritten: 0 when
+    // they can, 1 when one cannot, or getPath's code.
+    int accessCert(const char* itemId) override;
+    int generateSignatureRAW(unsigned char* out, unsigned long* outLength, InputPINHandler* handler,
+                             unsigned char* in, unsigned long inLength, const char* keyId,
+                             const char* itemId,
+                             TokenGenerateSignatureParameters* parameters) override;
+
+  private:
+    // Scans: user-folder paths of the NPKI folders in CA order, and GPKI base names.
+    std::vector<std::string> getNPKICertificatePaths();
+    std::vector<std::string> getGPKICertificatePaths(bool class1);
+    CertificateSuite* getNPKICertificateSuite(const std::string& folder);
+    CertificateSuite* getGPKICertificateSuite(const std::string& base);
+    int notSupported(const char* operation);
+
+  public:
+    char* rootName;                        // own copy of the root given to the constructor
+    std::vector<std::string> gpkiFolders;  // <base>/GPKI/Certificate
+    std::vector<std::string> npkiFolders;  // <base>/NPKI; the first is the token's NPKI root
+    SuiteMap* suites;                      // identifier -> suite, all owned
+    bool systemDrive;                      // true only for the home token
+    char importPIN[128];                   // the password an import writes key files under
+    std::wstring importFolder;             // the folder of the current import
+};
+
+#endif
