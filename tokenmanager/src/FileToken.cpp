@@ -172,6 +172,22 @@ std::optional<std::wstring> attributeValue(const std::wstring& dn, std::wstring_
     return std::nullopt;
 }
 
+// Whether a value of the subject holds a backslash of its own. The rendering escapes "#+,;<=>"
+// with one and leaves a value's own backslash as it is, so a backslash before anything else is
+// the value's; the backslashes are dropped afterwards, so this is the one place to see them.
+bool hasLiteralBackslash(SGX509Certificate* certificate) {
+    char raw[kTextSize] = {};
+    if (TM_SERVICE(SGX509Certificate_GetEntry)(certificate, raw, sizeof raw, SG_X509_ENTRY_SUBJECT,
+                                               0) != 0)
+        return false;  // the rendering of the caller fails the same way
+    for (const char* p = raw; *p; ++p) {
+        if (*p != '\\') continue;
+        if (!p[1] || !std::strchr("#+,;<=>", p[1])) return true;
+        ++p;  // an escape and the character it escapes
+    }
+    return false;
+}
+
 bool equalsIgnoringCase(const std::wstring& a, const wchar_t* b) {
     const std::wstring_view bv(b);
     if (a.size() != bv.size()) return false;
@@ -555,7 +571,7 @@ int FileToken::getPhysicalBasePath(std::wstring& out, unsigned char* certificate
     if (Util::X509Certificate_GetEntry_Remove_SpecialChar(decoded.handle(), subject, sizeof subject,
                                                           SG_X509_ENTRY_SUBJECT,
                                                           SG_X509_FLAG_LOWER_CASE) != 0 ||
-        npkiFolders.empty()) {
+        npkiFolders.empty() || hasLiteralBackslash(decoded.handle())) {
         TOKEN_FATAL(logger, "%s - cert has unknown entry(%s)(%d)", "getPhysicalBasePath", "subject",
                     TOKEN_ERR_NO_SUBJECT_ENTRY);
         return TOKEN_ERR_NO_SUBJECT_ENTRY;

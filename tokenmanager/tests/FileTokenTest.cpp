@@ -335,11 +335,16 @@ TEST(FileTokenWriting, TargetFolderOfACertificate) {
         {certificate("/C=KR/O=yessign/CN=xo=KICA"), 0,
          n + "/yessign/USER/cn=xo=KICA,o=yessign,c=KR"},
         {certificate("/C=KR/O=Government of Korea/CN=official"), 0, disk.gpki() + "/class2"},
+        // A value's escaped comma is no backslash of its own.
+        {certificate("/C=KR/O=yessign/CN=Kim, Inc"), 0,
+         n + "/yessign/USER/cn=Kim,Inc,o=yessign,c=KR"},
         // Text that would leave the tree, or no CA part at all, is refused.
         {certificate("/C=KR/O=../../etc/CN=a"), 1331, ""},
         {certificate("/C=KR/O=../CN=a"), 1331, ""},
         {certificate("/C=KR/O=./CN=a"), 1331, ""},
         {certificate("/C=KR/O=a\\/b/CN=a"), 1331, ""},
+        {certificate("/C=KR/O=a\\\\b/CN=a"), 1331, ""},
+        {certificate("/C=KR/O=yessign/CN=a\\\\,b"), 1331, ""},
         {certificate("/C=KR/O=yessign/CN=a\\/..\\/..\\/x"), 1331, ""},
         {certificate("/C=KR/OU=people/CN=a"), 1331, ""},
         {certificate("/C=KR/DC=example/CN=a"), 1331, ""},
