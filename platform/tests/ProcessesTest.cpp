@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+
+#include "DesktopPlatformSupport.h"
+#include "Launch.h"
+#include "Processes.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using desktop_test::TempDir;
+
+namespace {
+
+// A copy of sleep under another name, running until killed.
+pid_t runDecoy(const fs::path& exe) {
+    fs::create_directories(exe.parent_path());
+    fs::copy_file("/bin/sleep", exe, fs::copy_options::overwrite_existing);
+    std::string path = exe.string(), seconds = "60";
+    char* argv[] = {path.data(), seconds.data(), nullptr};
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    return pid;
+}
+
+bool contains(const std::vector<pid_t>& pids, pid_t pid) {
+    return std::find(pids.begin(), pids.end(), pid) != pids.end();
+}
+
+}  // namespace
+
+TEST(Processes, FindsExactNamesOnly) {
+    TempDir dir;
+    const pid_t upper = runDecoy(dir.path() / "a/Brindlow");
+    const pid_t lower = runDecoy(dir.path() / "b/brindlow");
+    const pid_t deleted = runDecoy(dir.path() / "c/Brindlow");
+    fs::remove(dir.path() / "c/Brindlow");
+    // The executable shows up once exec has happened.
+    std::vector<pid_t> found;
+    for (int i = 0; i < 200 && !(contains(found, upper) && contains(found, deleted)); ++i) {
+        usleep(10000);
+        found = brindlow::platform::runningProcessesNamed("Brindlow");
+    }
+    EXPECT_TRUE(contains(found, upper));
+    EXPECT_TRUE(contains(found, deleted));
+    EXPECT_FALSE(contains(found, lower));
+    EXPECT_TRUE(contains(brindlow::platform::runningProcessesNamed("brindlow"), lower));
+
+    for (pid_t pid : {upper, lower, deleted}) {
+        EXPECT_EQ(brindlow::platform::signalProcess(pid, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    EXPECT_EQ(brindlow::platform::signalProcess(0, SIGKILL), EINVAL);
+}
+
+TEST(Launch, StartsTheBundleInASessionOfItsOwn) {
+    TempDir dir;
+    const fs::path bundle = dir.path() / "Stand In.app";
+    const fs::path exe = bundle / "Contents/MacOS/Stand In";
+    EXPECT_EQ(brindlow::platform::applicationExecutablePath(bundle.string() + "/"), exe.string());
+    // The stand-in writes its pid and its session id.
+    desktop_test::spit(exe,
+                       "#!/bin/sh\nread -r a b c d e sid rest < /proc/$$/stat\n"
+                       "echo \"$$ $sid\" > \"$LAUNCH_OUT\"\n");
+    fs::permissions(exe, fs::perms::owner_all);
+    desktop_test::Env out("LAUNCH_OUT", (dir.path() / "out").string());
+    pid_t pid = -1;
+    std::string error;
+    ASSERT_TRUE(brindlow::platform::launchApplication(bundle.string(), &pid, &error)) << error;
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(desktop_test::slurp(dir.path() / "out"),
+              std::to_string(pid) + " " + std::to_string(pid) + "\n");
+
+    EXPECT_FALSE(
+        brindlow::platform::launchApplication((dir.path() / "None.app").string(), &pid, &error));
+    EXPECT_NE(error.find("None.app/Contents/MacOS/None"), std::string::npos);
+}
+
+TEST(Launch, RunsAdministratorCommands) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: otherwise pkexec would ask for a password";
+    std::string error;
+    EXPECT_EQ(brindlow::platform::runAsAdministrator({"/bin/sh", "-c", "exit 0"}, &error), 0);
+    EXPECT_EQ(brindlow::platform::runAsAdministrator({"/bin/sh", "-c", "exit 3"}, &error), 3);
+    EXPECT_EQ(brindlow::platform::runAsAdministrator({"/no/such/program"}, &error), -1);
+}
