@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string>
 
@@ -399,6 +400,75 @@ TEST(TokenLocalKeyStorage, KeepsCopiesUnderRandomIds) {
     EXPECT_EQ(storage->get("missing"), nullptr);
     EXPECT_EQ(storage->add(nullptr, 0, privateKey, 4), "");
     // The second pair is released (wiped) with the token.
+}
+
+namespace {
+
+// "notBefore=Jan 15 12:00:00 2024 GMT" as the local "%Y%m%d%H%M%S" text.
+std::string localDate(const std::string& line) {
+    std::tm t{};
+    if (!::strptime(line.substr(line.find('=') + 1).c_str(), "%b %d %H:%M:%S %Y", &t)) return {};
+    const time_t when = ::timegm(&t);
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+    return text;
+}
+
+}  // namespace
+
+TEST(TokenBase, ShortCertificateFromOpensslCertificates) {
+    const std::string folder = freshFolder("short");
+    writeText(folder + "/policy.cnf",
+              "[req]\ndistinguished_name = dn\n[dn]\n"
+              "[ext]\ncertificatePolicies = @policy\n"
+              "keyUsage = critical, digitalSignature, nonRepudiation\n"
+              "[policy]\npolicyIdentifier = 1.2.410.200004.5.2.1.2\n"
+              "CPS.1 = \"http://www.yessign.or.kr/cps.htm\"\nuserNotice.1 = @notice\n"
+              "[notice]\nexplicitText = \"UTF8:이 인증서는 개인범용입니다\"\n");
+    const auto sign = makeCertificate(folder, "/C=KR/O=yessign/OU=personal4IB/CN=홍길동()0012345",
+                                      "-utf8 -config '" + folder +
+                                          "/policy.cnf' -extensions ext "
+                                          "-set_serial 0x0123ABCD");
+    ASSERT_FALSE(sign.empty());
+    const std::string der = folder + "/cert.der";
+    const std::string start = run("openssl x509 -inform DER -in '" + der + "' -noout -startdate");
+    const std::string end = run("openssl x509 -inform DER -in '" + der + "' -noout -enddate");
+
+    TestToken token;
+    ShortCertificate row{};
+    const std::vector<unsigned char> junk = {0x30, 0x03, 0x02, 0x01, 0x01};
+    // An undecodable key-management certificate changes nothing.
+    ASSERT_EQ(token.generateShortCertificateFromBinary(
+                  &row, const_cast<unsigned char*>(sign.data()), sign.size(),
+                  const_cast<unsigned char*>(junk.data()), junk.size()),
+              0);
+    EXPECT_STREQ(row.subject, "CN=홍길동()0012345, OU=personal4IB, O=yessign, C=KR");
+    EXPECT_STREQ(row.serialNumber, "0123ABCD");
+    EXPECT_EQ(std::string(row.validFrom), localDate(start));
+    EXPECT_EQ(std::string(row.validTo), localDate(end));
+    EXPECT_EQ(std::string(row.policyID), "1.2.410.200004.5.2.1.2,\n");
+    EXPECT_EQ(std::string(row.policyUserNotice), "이 인증서는 개인범용입니다\n");
+    EXPECT_STREQ(row.signCertID, "");  // the ids are the caller's
+
+    // Without policies the two policy fields stay empty.
+    const auto plain = makeCertificate(freshFolder("short"), "/C=KR/O=yessign/CN=plain");
+    ASSERT_FALSE(plain.empty());
+    ShortCertificate bare{};
+    token.generateShortCertificateFromBinary(&bare, const_cast<unsigned char*>(plain.data()),
+                                             plain.size(), nullptr, 0);
+    EXPECT_STREQ(bare.subject, "CN=plain, O=yessign, C=KR");
+    EXPECT_STREQ(bare.policyID, "");
+    EXPECT_STREQ(bare.policyUserNotice, "");
+
+    ShortCertificate untouched{};
+    EXPECT_EQ(token.generateShortCertificateFromBinary(
+                  &untouched, const_cast<unsigned char*>(junk.data()), junk.size(),
+                  const_cast<unsigned char*>(sign.data()), sign.size()),
+              1312);
+    EXPECT_STREQ(untouched.subject, "");
+    EXPECT_EQ(token.generateShortCertificateFromBinary(&untouched, nullptr, 0, nullptr, 0), 1312);
 }
 
 TEST(TokenBase, DebugLinesOfTokensFollowTheMarkerFile) {

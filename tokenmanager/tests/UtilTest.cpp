@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "SGOS.h"
+#include "SGX509Certificate.h"
+#include "TokenCodec.h"
 #include "TokenManagerUtil.h"
 #include "TokenTestSupport.h"
 
@@ -341,6 +343,112 @@ TEST(UtilCertificate, RootCertHashAgreesWithOpenssl) {
     EXPECT_EQ(std::strlen(out), 79u);
     EXPECT_EQ(std::string(out), expected);
     SGOS_free(out);
+}
+
+namespace {
+
+// A certificate decoded through the library, for the helpers that take a parsed one.
+struct Parsed {
+    SGX509Certificate handle{};
+    explicit Parsed(const std::vector<unsigned char>& der) {
+        SGBinary binary{const_cast<unsigned char*>(der.data()), static_cast<uint32_t>(der.size())};
+        EXPECT_EQ(SGX509Certificate_FromBinary(&handle, &binary), 0);
+    }
+    ~Parsed() {
+        if (handle.certificate) SGX509Certificate_Clear(&handle);
+    }
+};
+
+}  // namespace
+
+TEST(UtilCertificate, SubjectTextAndItsAttributesAgreeWithOpenssl) {
+    const std::string folder = freshFolder("subject");
+    const auto der = makeCertificate(
+        folder, "/C=KR/O=Government of Korea/OU=People\\, Seoul/CN=홍길동()0012345", "-utf8");
+    ASSERT_FALSE(der.empty());
+    const auto attributes = opensslSubject(folder + "/cert.der");
+    ASSERT_EQ(attributes.size(), 4u);
+    // Last attribute first, ", " between them, no backslash before the escaped comma.
+    std::string expected;
+    for (auto it = attributes.rbegin(); it != attributes.rend(); ++it)
+        expected += (expected.empty() ? "" : ", ") + *it;
+
+    Parsed certificate(der);
+    char raw[1024] = {};
+    ASSERT_EQ(SGX509Certificate_GetEntry(&certificate.handle, raw, sizeof raw, 7, 0), 0);
+    EXPECT_NE(std::string(raw).find("People\\, Seoul"), std::string::npos) << raw;
+    char subject[1024] = {};
+    ASSERT_EQ(Util::X509Certificate_GetEntry_Remove_SpecialChar(&certificate.handle, subject,
+                                                                sizeof subject, 7, 0),
+              0);
+    EXPECT_EQ(std::string(subject), expected);
+
+    char value[256] = {};
+    Util::parseDN(subject, value, sizeof value, DNTYPE_CN);
+    EXPECT_EQ(std::string("CN=") + value, attributes[3]);
+    Util::parseDN(subject, value, sizeof value, DNTYPE_O);
+    EXPECT_EQ(std::string("O=") + value, attributes[1]);
+    Util::parseDN(subject, value, sizeof value, DNTYPE_C);
+    EXPECT_EQ(std::string("C=") + value, attributes[0]);
+
+    // The serial number is not a name: it keeps its text; failures leave the output alone.
+    char small[4] = "old";
+    EXPECT_EQ(Util::X509Certificate_GetEntry_Remove_SpecialChar(&certificate.handle, small,
+                                                                sizeof small, 2, 0),
+              1003);
+    EXPECT_STREQ(small, "old");
+    EXPECT_EQ(
+        Util::X509Certificate_GetEntry_Remove_SpecialChar(&certificate.handle, nullptr, 9, 7, 0),
+        -1);
+    SGX509Certificate empty{};
+    EXPECT_EQ(
+        Util::X509Certificate_GetEntry_Remove_SpecialChar(&empty, subject, sizeof subject, 7, 0),
+        SG_X509_ERR_EMPTY);
+}
+
+TEST(UtilCertificate, CompareCertificateOfOneHolderBySerialNumber) {
+    const std::string keyUsage = "-addext 'keyUsage=critical,digitalSignature,nonRepudiation' ";
+    auto make = [&](const std::string& serial, const std::string& subject) {
+        return makeCertificate(freshFolder("compare"), subject, keyUsage + "-set_serial " + serial);
+    };
+    const std::string holder = "/C=KR/O=yessign/OU=personal4IB/CN=hong()0001";
+    const auto old31 = make("0x1F", holder);
+    const auto new32 = make("0x20", holder);
+    // 20-byte serial numbers that a long cannot hold.
+    const auto longLow = make("0x01FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", holder);
+    const auto longHigh = make("0x0200000000000000000000000000000000000000", holder);
+    const auto other = make("0x21", "/C=KR/O=yessign/OU=personal4IB/CN=kim()0002");
+    const auto otherUsage =
+        makeCertificate(freshFolder("compare"), holder,
+                        "-addext 'keyUsage=critical,keyEncipherment' -set_serial 0x22");
+    for (const auto* der : {&old31, &new32, &longLow, &longHigh, &other, &otherUsage})
+        ASSERT_FALSE(der->empty());
+    auto compare = [](std::vector<unsigned char> a, std::vector<unsigned char> b) {
+        return Util::compareCertificate(a.data(), static_cast<unsigned int>(a.size()), b.data(),
+                                        static_cast<unsigned int>(b.size()));
+    };
+    EXPECT_EQ(compare(old31, new32), 1);
+    EXPECT_EQ(compare(new32, old31), 2);
+    EXPECT_EQ(compare(old31, old31), 2);
+    EXPECT_EQ(compare(longLow, longHigh), 1);
+    EXPECT_EQ(compare(longHigh, longLow), 2);
+    EXPECT_EQ(compare(new32, longLow), 1);
+    EXPECT_EQ(compare(old31, other), 0);
+    EXPECT_EQ(compare(old31, otherUsage), 0);
+    const std::vector<unsigned char> junk = {0x30, 0x03, 0x02, 0x01, 0x01};
+    EXPECT_EQ(compare(junk, old31), -1);
+    EXPECT_EQ(compare(old31, junk), -2);
+
+    char* first = nullptr;
+    char* second = nullptr;
+    unsigned int length = 0;
+    ASSERT_EQ(Base64::encode(&first, &length, old31.data(), old31.size()), 0);
+    ASSERT_EQ(Base64::encode(&second, &length, new32.data(), new32.size()), 0);
+    EXPECT_EQ(Util::compareCertificate(first, second), 1);
+    EXPECT_EQ(Util::compareCertificate("!!", second), -1);
+    EXPECT_EQ(Util::compareCertificate(first, "!!"), -2);
+    Base64::free(first);
+    Base64::free(second);
 }
 
 TEST(UtilCertificate, CompareDateStr) {
