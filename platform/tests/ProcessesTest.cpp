@@ -34,22 +34,23 @@ bool contains(const std::vector<pid_t>& pids, pid_t pid) {
 
 }  // namespace
 
+// Names of their own: the installer's tests end every "Brindlow" of the user meanwhile.
 TEST(Processes, FindsExactNamesOnly) {
     TempDir dir;
-    const pid_t upper = runDecoy(dir.path() / "a/Brindlow");
-    const pid_t lower = runDecoy(dir.path() / "b/brindlow");
-    const pid_t deleted = runDecoy(dir.path() / "c/Brindlow");
-    fs::remove(dir.path() / "c/Brindlow");
+    const pid_t upper = runDecoy(dir.path() / "a/Sorrel");
+    const pid_t lower = runDecoy(dir.path() / "b/sorrel");
+    const pid_t deleted = runDecoy(dir.path() / "c/Sorrel");
+    fs::remove(dir.path() / "c/Sorrel");
     // The executable shows up once exec has happened.
     std::vector<pid_t> found;
     for (int i = 0; i < 200 && !(contains(found, upper) && contains(found, deleted)); ++i) {
         usleep(10000);
-        found = brindlow::platform::runningProcessesNamed("Brindlow");
+        found = brindlow::platform::runningProcessesNamed("Sorrel");
     }
     EXPECT_TRUE(contains(found, upper));
     EXPECT_TRUE(contains(found, deleted));
     EXPECT_FALSE(contains(found, lower));
-    EXPECT_TRUE(contains(brindlow::platform::runningProcessesNamed("brindlow"), lower));
+    EXPECT_TRUE(contains(brindlow::platform::runningProcessesNamed("sorrel"), lower));
 
     for (pid_t pid : {upper, lower, deleted}) {
         EXPECT_EQ(brindlow::platform::signalProcess(pid, SIGKILL), 0);
