@@ -9,7 +9,7 @@ packages=(
   libssl-dev openssl libmbedtls-dev libcjson-dev libldap-dev asn1c
   qt6-base-dev qt6-tools-dev libgl-dev
   xvfb xauth trayer xdotool imagemagick x11-utils fonts-nanum
-  slapd ldap-utils
+  slapd ldap-utils pkexec
   python3 python3-cryptography-vectors
   clang libclang-rt-14-dev
 )
