@@ -4,7 +4,17 @@
 
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace brindlow::test {
@@ -59,11 +69,70 @@ std::string testVolumes() {
     return testRoot() + "/Volumes";
 }
 
-void prepareEnvironment() {
+std::string fixturePath(const std::string& name) {
+    return testRoot() + "/fixtures/" + name;
+}
+
+namespace {
+
+// The media the fixture script makes, built once per version of the script and kept in the
+// build folder; key generation is what takes the time. Concurrent test processes build it under
+// a lock, into a scratch folder that is renamed into place when complete.
+std::string cachedFixtures() {
+    const std::string script = std::string(BRINDLOW_TEST_DATA) + "/make_npki_tree.sh";
+    std::ifstream in(script, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty()) return {};
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    char name[64];
+    std::snprintf(name, sizeof name, "desktop-test-media-%016llx",
+                  static_cast<unsigned long long>(hash));
+    const std::filesystem::path cache = std::filesystem::path(BRINDLOW_BUILD_DIR) / name;
+    if (std::filesystem::exists(cache)) return cache.string();
+
+    const std::string lockPath = cache.string() + ".lock";
+    const int lock = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (lock < 0) return {};
+    flock(lock, LOCK_EX);
+    std::string result;
+    if (std::filesystem::exists(cache)) {
+        result = cache.string();
+    } else {
+        const std::string scratch = cache.string() + ".tmp-" + std::to_string(getpid());
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+        const std::string command = "bash '" + script + "' '" + scratch + "'";
+        if (std::system(command.c_str()) == 0) {
+            std::error_code renamed;
+            std::filesystem::rename(scratch, cache, renamed);
+            if (!renamed) result = cache.string();
+        }
+        std::filesystem::remove_all(scratch, ignored);
+    }
+    flock(lock, LOCK_UN);
+    close(lock);
+    return result;
+}
+
+}  // namespace
+
+bool prepareEnvironment() {
+    const std::string media = cachedFixtures();
+    if (testRoot().empty() || media.empty()) return false;
+    std::error_code error;
+    std::filesystem::copy(media, testRoot(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing,
+                          error);
+    if (error) return false;
     std::filesystem::create_directories(testHome() + "/Library/Preferences");
-    std::filesystem::create_directories(testVolumes());
     setenv("HOME", testHome().c_str(), 1);
     setenv("BRINDLOW_VOLUMES", testVolumes().c_str(), 1);
+    // Validity texts are local time; the fixtures' expected texts are in UTC.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    return true;
 }
 
 }  // namespace brindlow::test

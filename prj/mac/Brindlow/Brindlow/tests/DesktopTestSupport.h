@@ -5,8 +5,16 @@
 #include <QApplication>
 #include <QWidget>
 
+#include <QString>
+
 #include <functional>
+#include <ostream>
 #include <string>
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace brindlow::test {
 
@@ -28,8 +36,12 @@ std::string makeTempFolder(const std::string& name);
 // The folder every test of this run works below ($TMPDIR-based, removed at exit).
 std::string testRoot();
 
-// Points HOME and the mount folder at folders below testRoot(), before anything reads them.
-void prepareEnvironment();
+// Builds the certificate media below testRoot() with tests/data/make_npki_tree.sh and points
+// HOME and the mount folder at them, before anything reads them. False when that failed.
+bool prepareEnvironment();
+
+// A single certificate that the fixture script made (full.der, v1.der, hostile.der, ca.der).
+std::string fixturePath(const std::string& name);
 
 // The home folder and the mount folder that prepareEnvironment set.
 std::string testHome();

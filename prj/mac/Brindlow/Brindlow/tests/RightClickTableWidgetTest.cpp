@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "DesktopTestSupport.h"
 #include "RightClickTableWidget.h"
 
 using brindlow::ui::RightClickTableWidget;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "DesktopTestSupport.h"
 #include "UIString.h"
 
 using brindlow::ui::singleLine;

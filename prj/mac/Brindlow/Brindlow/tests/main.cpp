@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -15,7 +16,11 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     // Widget tests need no display unless the caller chose one (the end-to-end run under Xvfb).
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    brindlow::test::prepareEnvironment();
+    // Listing the tests (test discovery) needs no certificates.
+    if (!GTEST_FLAG_GET(list_tests) && !brindlow::test::prepareEnvironment()) {
+        std::fprintf(stderr, "cannot build the test certificates with openssl\n");
+        return 1;
+    }
     brindlow::platform::setMainBundleResources(BRINDLOW_APP_RESOURCES);
 
     QApplication app(argc, argv);

@@ -1,0 +1,29 @@
+#include "Messages.h"
+
+#include "MessageRes.h"
+#include "TokenDefs.h"
+#include "TokenManagerError.h"
+#include "UIString.h"
+
+QString messageText(int code) {
+    return brindlow::ui::stringFromEucKr(
+        MessageRes::getMessage(static_cast<MessageRes::MessageResCode>(code)));
+}
+
+QString reasonText(int reason) {
+    // The table's longest text with a detail number fits many times over.
+    char text[1024] = {};
+    int code = 0;
+    TokenManagerError::getReason(static_cast<TokenManagerError::TokenManagerErrorCode>(reason),
+                                 &code, text, 0);
+    return brindlow::ui::stringFromEucKr(text, sizeof text);
+}
+
+bool isNotSupported(int tokenResult) {
+    return tokenResult == TOKEN_ERR_INIT_NOT_SUPPORTED || tokenResult == TOKEN_ERR_NOT_SUPPORTED ||
+           tokenResult == TOKEN_ERR_SETPIN_NOT_SUPPORTED;
+}
+
+QString notSupportedText() {
+    return QStringLiteral("이 매체에서는 지원하지 않는 기능입니다.");
+}

@@ -1,0 +1,35 @@
+// The user texts of the windows: the token manager's message and error-reason tables (EUC-KR)
+// as user-interface strings, and the note for an operation a medium does not support.
+#pragma once
+
+#include <QString>
+
+// Message numbers of the message table that the windows show.
+enum AppMessage : int {
+    kMsgSelectCertificate = 20,
+    kMsgPasswordChanged = 21,
+    kMsgPasswordChangeFailed = 22,
+    kMsgPasswordChangeCancelled = 23,
+    kMsgCopyDone = 24,
+    kMsgCopyFailed = 25,
+    kMsgCopyCancelled = 26,
+    kMsgConfirmDelete = 29,
+    kMsgDeleteDone = 30,
+    kMsgDeleteFailed = 31,
+    kMsgDeleteCancelled = 32,
+    kMsgExportCancelled = 35,
+    kMsgPkcs12Failed = 41,
+    kMsgImportCancelled = 45,
+    kMsgImportFailed = 54,
+};
+
+// The text of a message number.
+QString messageText(int code);
+
+// The text of a reason of the error-reason table, as the dialogs show it (detail number 0).
+QString reasonText(int reason);
+
+// Whether a token's result says the medium does not support the operation, and the note that
+// an alert then adds.
+bool isNotSupported(int tokenResult);
+QString notSupportedText();
