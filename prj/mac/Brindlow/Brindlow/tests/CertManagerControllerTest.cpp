@@ -295,6 +295,12 @@ TEST_F(CertManagerControllerTest, CancellingOrClosingTheSheetKeepsTheListAndButt
         EXPECT_EQ(manager->selectedTokenID(), usb) << c.what;
         EXPECT_EQ(manager->certArray().size(), 1) << c.what;
         EXPECT_EQ(manager->selectedButtonTag(), 2) << c.what;
+        EXPECT_EQ(imageOf(manager->viewWithTag(2)->icon()),
+                  imageOf(iconNamed(QStringLiteral("ico_usb"))))
+            << c.what;
+        EXPECT_EQ(imageOf(manager->viewWithTag(1)->icon()),
+                  imageOf(iconNamed(QStringLiteral("ico_computer_green"))))
+            << c.what;
     }
     EXPECT_TRUE(alerts().isEmpty());
 }
