@@ -73,3 +73,23 @@ target_compile_definitions(brindlow_shell_tests PRIVATE
 add_dependencies(brindlow_shell_tests brindlow_bundle_resources)
 gtest_discover_tests(brindlow_shell_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The bundle as a user runs it: the real program in a private X server (xvfb-run), with trayer
+# as the system tray or without any, driven with xdotool; screenshots are kept in the build
+# folder. Each test runs in an X server of its own.
+set(_app_artifacts ${CMAKE_BINARY_DIR}/end-to-end-app)
+file(MAKE_DIRECTORY ${_app_artifacts})
+add_executable(brindlow_bundle_tests tests/app/e2e/BundleEndToEnd.cpp
+               tests/app/ShellTestSupport.cpp)
+target_include_directories(brindlow_bundle_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/app)
+target_link_libraries(brindlow_bundle_tests PRIVATE Qt6::Gui GTest::gtest GTest::gtest_main)
+target_compile_definitions(brindlow_bundle_tests PRIVATE
+  BRINDLOW_APP_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/app/data"
+  BRINDLOW_APP_BUNDLE="${BRINDLOW_APP_BUNDLE}"
+  BRINDLOW_E2E_ARTIFACTS="${_app_artifacts}"
+  BRINDLOW_LSAN_SUPPRESSIONS="${CMAKE_SOURCE_DIR}/.ci/lsan.supp")
+add_dependencies(brindlow_bundle_tests Brindlow brindlow_bundle_resources)
+set_target_properties(brindlow_bundle_tests PROPERTIES CROSSCOMPILING_EMULATOR
+  "bash;${CMAKE_CURRENT_SOURCE_DIR}/tests/app/e2e/run_under_x.sh")
+gtest_discover_tests(brindlow_bundle_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

@@ -1,0 +1,493 @@
+// The built Brindlow.app as a user runs it, in an X server of its own: the program from the
+// bundle, trayer as the system tray (or no tray at all), clicks and keys through xdotool, and
+// screenshots of the screen (ImageMagick's import) kept as artifacts in the build folder. The
+// home folder, the applications folder and the daemon's port are temporary.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QSet>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ShellTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace brindlow::apptest;
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    int centerX() const { return x + width / 2; }
+    int centerY() const { return y + height / 2; }
+};
+
+struct Window {
+    std::string id;
+    std::string name;
+    Rect frame;
+    bool overrideRedirect = false;
+};
+
+// The standard output of a shell command line.
+std::string capture(const std::string& commandLine) {
+    std::string out;
+    if (FILE* pipe = popen(commandLine.c_str(), "r")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The mapped windows of the application (WM_CLASS class "Brindlow"), top-level or embedded.
+std::vector<Window> applicationWindows() {
+    std::vector<Window> out;
+    for (const std::string& id :
+         lines(capture("xdotool search --onlyvisible --class '^Brindlow$' 2>/dev/null"))) {
+        if (id.empty()) continue;
+        Window w;
+        w.id = id;
+        w.name = capture("xdotool getwindowname " + id + " 2>/dev/null");
+        if (!w.name.empty() && w.name.back() == '\n') w.name.pop_back();
+        for (const std::string& line : lines(capture("xwininfo -id " + id + " 2>/dev/null"))) {
+            int value = 0;
+            if (std::sscanf(line.c_str(), " Absolute upper-left X: %d", &value) == 1)
+                w.frame.x = value;
+            else if (std::sscanf(line.c_str(), " Absolute upper-left Y: %d", &value) == 1)
+                w.frame.y = value;
+            else if (std::sscanf(line.c_str(), " Width: %d", &value) == 1)
+                w.frame.width = value;
+            else if (std::sscanf(line.c_str(), " Height: %d", &value) == 1)
+                w.frame.height = value;
+            else if (contains(line, "Override Redirect State: yes"))
+                w.overrideRedirect = true;
+        }
+        out.push_back(w);
+    }
+    return out;
+}
+
+// The application's popup menu: an override-redirect window of the menu's size.
+std::optional<Window> openMenu() {
+    for (const Window& w : applicationWindows())
+        if (w.overrideRedirect && w.frame.height >= 80 && w.frame.width >= 60) return w;
+    return std::nullopt;
+}
+
+std::optional<Window> windowNamed(const std::string& name) {
+    for (const Window& w : applicationWindows())
+        if (!w.overrideRedirect && w.name == name) return w;
+    return std::nullopt;
+}
+
+// The padlock window that stands in for the tray: named "Brindlow" and small.
+std::optional<Window> fallbackWindow() {
+    for (const Window& w : applicationWindows())
+        if (!w.overrideRedirect && w.name == "Brindlow" && w.frame.width < 200 &&
+            w.frame.height < 200)
+            return w;
+    return std::nullopt;
+}
+
+// The geometry of a line of "xwininfo -tree": "<w>x<h>+<x>+<y>  +<absolute x>+<absolute y>".
+std::optional<Rect> treeGeometry(const std::string& line) {
+    for (size_t at = line.find('x'); at != std::string::npos; at = line.find('x', at + 1)) {
+        size_t start = at;
+        while (start > 0 && std::isdigit(static_cast<unsigned char>(line[start - 1]))) --start;
+        Rect r;
+        int relX = 0, relY = 0;
+        if (start == at || std::sscanf(line.c_str() + start, "%dx%d%d%d +%d+%d", &r.width,
+                                       &r.height, &relX, &relY, &r.x, &r.y) != 6)
+            continue;
+        return r;
+    }
+    return std::nullopt;
+}
+
+// The application's icon embedded in trayer's panel, from the window tree.
+std::optional<Rect> trayIcon() {
+    const std::vector<std::string> tree = lines(capture("xwininfo -root -tree 2>/dev/null"));
+    auto indent = [](const std::string& line) { return line.find_first_not_of(' '); };
+    for (size_t i = 0; i < tree.size(); ++i) {
+        if (!contains(tree[i], "(\"panel\" \"trayer\")")) continue;
+        for (size_t j = i + 1; j < tree.size() && indent(tree[j]) > indent(tree[i]); ++j) {
+            // WM_CLASS (instance, class): the class is the application's name.
+            if (!contains(tree[j], "\" \"Brindlow\")")) continue;
+            const std::optional<Rect> r = treeGeometry(tree[j]);
+            if (r && r->width > 1 && r->height > 1) return r;
+        }
+    }
+    return std::nullopt;
+}
+
+// Without --sync: it waits out a long time-out when the pointer is already there. The X server
+// takes the move before the click all the same.
+void click(int x, int y, int button) {
+    ASSERT_TRUE(runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                           " click " + std::to_string(button)));
+}
+
+void keys(const std::string& names) {
+    ASSERT_TRUE(runCommand("xdotool key --delay 100 " + names));
+}
+
+// A process started with posix_spawn, its output in files; killed if still running at the end.
+class Process {
+  public:
+    ~Process() { stop(); }
+
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& overrides,
+               const std::string& outputPrefix) {
+        outPath_ = outputPrefix + ".stdout";
+        errPath_ = outputPrefix + ".stderr";
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            bool replaced = false;
+            for (const std::string& o : overrides)
+                if (entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0) replaced = true;
+            if (!replaced) env.push_back(entry);
+        }
+        env.insert(env.end(), overrides.begin(), overrides.end());
+        std::vector<char*> args, envp;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) pid_ = -1;
+        return rc == 0;
+    }
+
+    pid_t pid() const { return pid_; }
+
+    bool running() {
+        if (pid_ <= 0 || status_) return false;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+        return !status_;
+    }
+
+    // The wait status once the process has ended within timeout.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+        waitUntil([&] { return !running(); }, timeout);
+        return status_;
+    }
+
+    void stop(int signal = SIGKILL) {
+        if (!running()) return;
+        kill(pid_, signal);
+        waitExit(10s);
+    }
+
+    std::string output() const { return readFile(outPath_); }
+    std::string errors() const { return readFile(errPath_); }
+    std::string report() const {
+        return "--- stdout ---\n" + output() + "\n--- stderr ---\n" + errors();
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    std::string outPath_, errPath_;
+};
+
+bool exitedCleanly(const std::optional<int>& status) {
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+int distinctColours(const QImage& image, const Rect& r) {
+    QSet<QRgb> colours;
+    for (int y = std::max(0, r.y); y < std::min(image.height(), r.y + r.height); y += 2)
+        for (int x = std::max(0, r.x); x < std::min(image.width(), r.x + r.width); x += 2)
+            colours.insert(image.pixel(x, y));
+    return colours.size();
+}
+
+class BundleEndToEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char* why = std::getenv("BRINDLOW_E2E_SKIP")) GTEST_SKIP() << why;
+        for (const char* tool : {"xdotool", "xwininfo", "import", "trayer"})
+            if (!runCommand(std::string("command -v ") + tool + " > /dev/null 2>&1"))
+                GTEST_SKIP() << tool << " is not installed";
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server: run through run_under_x.sh";
+        folders_ = makeAppFolders(withWatchedBundle());
+        ASSERT_FALSE(folders_.root.empty()) << "cannot build the test home folder";
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        artifactPrefix_ = std::string(BRINDLOW_E2E_ARTIFACTS) + "/" + info->name();
+    }
+
+    void TearDown() override {
+        app_.stop();
+        trayer_.stop(SIGTERM);
+        removeFolders(folders_);
+    }
+
+    virtual bool withWatchedBundle() const { return true; }
+
+    void startTrayer() {
+        ASSERT_TRUE(trayer_.start({"trayer", "--align", "right", "--edge", "top", "--widthtype",
+                                   "request", "--height", "24", "--transparent", "false"},
+                                  {}, artifactPrefix_ + "-trayer"));
+        ASSERT_TRUE(waitUntil(
+            [] {
+                return !capture("xdotool search --onlyvisible --classname '^panel$' 2>/dev/null")
+                            .empty();
+            },
+            15s));
+    }
+
+    void startApp(const std::string& bundle = BRINDLOW_APP_BUNDLE) {
+        std::vector<std::string> environment = {
+            "HOME=" + folders_.home, "BRINDLOW_APPLICATIONS=" + folders_.applications,
+            "BRINDLOW_VOLUMES=" + folders_.volumes, "QT_QPA_PLATFORM=xcb"};
+        // The X platform's libraries keep allocations to the end; the project's suppressions
+        // name them, also when the caller gave no leak options.
+        if (!std::getenv("LSAN_OPTIONS"))
+            environment.push_back("LSAN_OPTIONS=suppressions=" BRINDLOW_LSAN_SUPPRESSIONS);
+        ASSERT_TRUE(app_.start({bundle + "/Contents/MacOS/Brindlow"}, environment,
+                               artifactPrefix_ + "-app"));
+    }
+
+    // A screenshot of the whole screen into the artifacts folder, taken again until the region
+    // shows more than a flat colour (a window is mapped before it is painted).
+    void screenshot(const std::string& name, const Rect& region) {
+        const std::string path = artifactPrefix_ + "-" + name;
+        QImage image;
+        int colours = 0;
+        waitUntil(
+            [&] {
+                if (!runCommand("import -window root '" + path + "'")) return false;
+                image = QImage(QString::fromStdString(path));
+                colours = image.isNull() ? 0 : distinctColours(image, region);
+                return colours > 3;
+            },
+            10s);
+        ASSERT_FALSE(image.isNull()) << path;
+        EXPECT_EQ(image.size(), QSize(1280, 1024)) << path;
+        EXPECT_GT(colours, 3) << path << " shows nothing in the region";
+    }
+
+    // Opens the menu with a click at a point and waits for it.
+    std::optional<Window> openMenuAt(int x, int y, int button) {
+        click(x, y, button);
+        std::optional<Window> menu;
+        waitUntil([&] { return (menu = openMenu()).has_value(); }, 10s);
+        return menu;
+    }
+
+    void expectServiceAnswers(const std::string& text) {
+        std::string reply;
+        EXPECT_TRUE(waitUntil(
+            [&] { return (reply = askService(folders_.port, "ECHO " + text)) == text; }, 30s))
+            << "last reply: '" << reply << "'\n"
+            << app_.report();
+    }
+
+    // The lines of the daemon-start thread in their order, and the clean-up thread's first line
+    // when it has run.
+    void expectBackgroundLines(bool cleanUpRan) {
+        const std::string out = app_.output();
+        size_t at = 0;
+        for (const char* line : {"process start .... ok", "LoggerManagerMac\n", "pthread_create\n",
+                                 "\n Thread created successfully\n"}) {
+            const size_t found = out.find(line, at);
+            EXPECT_NE(found, std::string::npos) << "no '" << line << "' in order\n" << out;
+            if (found != std::string::npos) at = found;
+        }
+        if (cleanUpRan) {
+            EXPECT_TRUE(contains(out, "스레드 실행 중\n")) << out;
+        }
+    }
+
+    AppFolders folders_;
+    std::string artifactPrefix_;
+    Process app_;
+    Process trayer_;
+};
+
+TEST_F(BundleEndToEnd, TrayMenuOpensTheManagerAndQuits) {
+    startTrayer();
+    startApp();
+    std::optional<Rect> icon;
+    ASSERT_TRUE(waitUntil([&] { return (icon = trayIcon()).has_value(); }, 30s))
+        << "no icon in the tray\n"
+        << capture("xwininfo -root -tree") << app_.report();
+    EXPECT_FALSE(fallbackWindow().has_value());
+    expectServiceAnswers("tray");
+    EXPECT_TRUE(waitUntil([&] { return !exists(folders_.oldMonth); }, 20s));
+    EXPECT_TRUE(exists(folders_.currentMonth));
+
+    // A left click opens the menu; a screenshot of it.
+    std::optional<Window> menu = openMenuAt(icon->centerX(), icon->centerY(), 1);
+    ASSERT_TRUE(menu) << app_.report();
+    screenshot("tray-menu.png", menu->frame);
+    keys("Escape");
+    ASSERT_TRUE(waitUntil([] { return !openMenu(); }, 10s));
+
+    // A right click opens the same menu; its second item opens the certificate manager.
+    ASSERT_TRUE(openMenuAt(icon->centerX(), icon->centerY(), 3)) << app_.report();
+    keys("Down Down Return");
+    std::optional<Window> manager;
+    ASSERT_TRUE(
+        waitUntil([&] { return (manager = windowNamed("인증서 관리자")).has_value(); }, 15s))
+        << app_.report();
+    screenshot("cert-manager.png", manager->frame);
+
+    // Three steps down pass over the two disabled items and reach "종료".
+    ASSERT_TRUE(openMenuAt(icon->centerX(), icon->centerY(), 1)) << app_.report();
+    keys("Down Down Down Return");
+    const auto status = app_.waitExit(15s);
+    EXPECT_TRUE(exitedCleanly(status)) << app_.report();
+    expectBackgroundLines(true);
+}
+
+TEST_F(BundleEndToEnd, FallbackWindowOpensTheSameMenuWithoutATray) {
+    startApp();
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    EXPECT_FALSE(trayIcon().has_value());
+    screenshot("fallback-window.png", padlock->frame);
+
+    std::optional<Window> menu = openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1);
+    ASSERT_TRUE(menu) << app_.report();
+    screenshot("fallback-menu.png", menu->frame);
+    keys("Down Down Return");
+    ASSERT_TRUE(waitUntil([&] { return windowNamed("인증서 관리자").has_value(); }, 15s))
+        << app_.report();
+
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Down Return");
+    EXPECT_TRUE(exitedCleanly(app_.waitExit(15s))) << app_.report();
+}
+
+TEST_F(BundleEndToEnd, RemovingTheBundleEndsItWithAnAlertOpenButSigtermDoesNot) {
+    startApp();
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    expectServiceAnswers("before");
+
+    // The daemon host only records SIGTERM.
+    ASSERT_EQ(kill(app_.pid(), SIGTERM), 0);
+    EXPECT_FALSE(waitUntil([&] { return !app_.running(); }, 1500ms)) << app_.report();
+    expectServiceAnswers("after");
+
+    // The about alert, modal, stays up while the bundle goes.
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Return");
+    std::optional<Window> alert;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const Window& w : applicationWindows())
+                if (!w.overrideRedirect && w.id != padlock->id && w.frame.width > 100)
+                    return (alert = w).has_value();
+            return false;
+        },
+        10s))
+        << app_.report();
+    screenshot("about-alert.png", alert->frame);
+
+    fs::remove_all(folders_.watched);
+    const auto removed = std::chrono::steady_clock::now();
+    const auto status = app_.waitExit(10s);
+    const auto took = std::chrono::steady_clock::now() - removed;
+    EXPECT_TRUE(exitedCleanly(status)) << app_.report();
+    // One watch interval of 3.0 seconds, and the way to the main thread.
+    EXPECT_LT(took, 5s);
+}
+
+TEST_F(BundleEndToEnd, RunsOnWithoutTheModule) {
+    // The same bundle without TovelSecurityService.bundle among its resources.
+    const std::string bundle = folders_.root + "/build/Brindlow.app";
+    const fs::path source(BRINDLOW_APP_BUNDLE);
+    fs::create_directories(bundle + "/Contents/MacOS");
+    fs::copy_file(source / "Contents/MacOS/Brindlow", bundle + "/Contents/MacOS/Brindlow");
+    fs::create_directories(bundle + "/Contents/Resources");
+    for (const auto& entry : fs::directory_iterator(source / "Contents/Resources"))
+        if (entry.is_regular_file())
+            fs::copy_file(entry.path(),
+                          bundle + "/Contents/Resources/" + entry.path().filename().string());
+    ASSERT_FALSE(exists(bundle + "/Contents/Resources/TovelSecurityService.bundle"));
+
+    startApp(bundle);
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    // The daemon start came back and the thread went on to the log clean-up.
+    ASSERT_TRUE(waitUntil([&] { return contains(app_.output(), "스레드 실행 중"); }, 30s))
+        << app_.report();
+    EXPECT_TRUE(waitUntil([&] { return !exists(folders_.oldMonth); }, 20s));
+    // No module: nothing answers a request.
+    EXPECT_EQ(askService(folders_.port, "ECHO nobody", 1000), "");
+
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Return");
+    ASSERT_TRUE(waitUntil([&] { return windowNamed("인증서 관리자").has_value(); }, 15s))
+        << app_.report();
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Down Return");
+    EXPECT_TRUE(exitedCleanly(app_.waitExit(15s))) << app_.report();
+}
+
+class BundleEndToEndNotInstalled : public BundleEndToEnd {
+  protected:
+    bool withWatchedBundle() const override { return false; }
+};
+
+TEST_F(BundleEndToEndNotInstalled, EndsAtTheFirstWatchAfterTheStart) {
+    startApp();
+    const auto status = app_.waitExit(30s);
+    EXPECT_TRUE(exitedCleanly(status)) << app_.report();
+    // The first check comes after the daemon host start and the log thread's start.
+    expectBackgroundLines(false);
+}
+
+}  // namespace
