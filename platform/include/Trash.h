@@ -1,4 +1,4 @@
-// The user's Trash, as the freedesktop.org Trash specification lays it out.
+// The user's Trash, in the freedesktop.org layout: files/ and info/ with .trashinfo records.
 #pragma once
 
 #include <string>
