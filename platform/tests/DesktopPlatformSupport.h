@@ -1,4 +1,5 @@
-// Temporary folders and environment overrides for the desktop stand-ins' tests.
+// Temporary folders and environment overrides for the platform layer's tests (and the
+// installer's helpers, which stand on this layer).
 #pragma once
 
 #include <cstdlib>
@@ -26,11 +27,15 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Sets a variable for one scope; nullopt unsets it.
 class Env {
   public:
-    Env(const char* name, const std::string& value) : name_(name) {
+    Env(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
     }
     ~Env() {
         if (old_)

@@ -7,44 +7,21 @@
 #include <optional>
 #include <string>
 
+#include "DesktopPlatformSupport.h"
 #include "Platform.h"
 
-namespace {
-
-// Sets or unsets an environment variable for one scope.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvOverride() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
+using desktop_test::Env;
 
 TEST(PlatformHome, FollowsHomeVariable) {
-    EnvOverride home("HOME", "/tmp/홈 폴더");
+    Env home("HOME", "/tmp/홈 폴더");
     EXPECT_EQ(brindlow::platform::homeDirectory(), "/tmp/홈 폴더");
 }
 
 TEST(PlatformHome, FallsBackToUserDatabaseWhenUnsetOrEmpty) {
     const passwd* pw = getpwuid(getuid());
     ASSERT_NE(pw, nullptr);
-    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-        EnvOverride home("HOME", value);
+    for (const std::optional<std::string>& value : {std::optional<std::string>(), {""}}) {
+        Env home("HOME", value);
         EXPECT_EQ(brindlow::platform::homeDirectory(), pw->pw_dir);
     }
 }

@@ -2,11 +2,11 @@
 
 #include "NPKICopy.h"
 #include "NPKITable.h"
-#include "TestSupport.h"
+#include "DesktopPlatformSupport.h"
 #include "WideFile.h"
 
 namespace fs = std::filesystem;
-using installer_test::TempDir;
+using desktop_test::TempDir;
 
 namespace {
 
@@ -14,9 +14,8 @@ namespace {
 void layOutSource(const fs::path& root) {
     for (const NPKIAuthority& a : NPKIAuthorities())
         for (const NPKIRow& row : a.rows)
-            installer_test::writeBytes(
-                root / wstringToString(a.folder) / wstringToString(row.fileName),
-                "DER of " + wstringToString(row.fileName));
+            desktop_test::spit(root / wstringToString(a.folder) / wstringToString(row.fileName),
+                               "DER of " + wstringToString(row.fileName));
 }
 
 std::wstring folderOf(const fs::path& p) {
@@ -53,7 +52,7 @@ TEST(NPKITable, HoldsTheAuthoritiesInOrder) {
 TEST(NPKICopy, FreshHomeGetsTheWholeTreeWithoutRoots) {
     TempDir src, home;
     layOutSource(src.path());
-    installer_test::EnvOverride env("HOME", home.path().string());
+    desktop_test::Env env("HOME", home.path().string());
     InitUserKisaNpkiPath();
     EXPECT_EQ(USER_KISA_NPKI_PATH,
               stringToWstring(home.path().string()) + L"/Library/Preferences/NPKI/");
@@ -63,9 +62,9 @@ TEST(NPKICopy, FreshHomeGetsTheWholeTreeWithoutRoots) {
     EXPECT_EQ(countFiles(npki), 22);
     EXPECT_TRUE(fs::is_directory(npki / "KISA"));
     EXPECT_TRUE(fs::is_empty(npki / "KISA"));
-    EXPECT_EQ(installer_test::readBytes(
-                  npki / "Lindsign/b063e7eba3dbd862c64427ff65e9316273a7c6cc_10043.der"),
-              "DER of b063e7eba3dbd862c64427ff65e9316273a7c6cc_10043.der");
+    EXPECT_EQ(
+        desktop_test::slurp(npki / "Lindsign/b063e7eba3dbd862c64427ff65e9316273a7c6cc_10043.der"),
+        "DER of b063e7eba3dbd862c64427ff65e9316273a7c6cc_10043.der");
     // The folders created on the way are the user's alone.
     EXPECT_EQ(fs::status(home.path() / "Library").permissions() & fs::perms::all,
               fs::perms::owner_all);
@@ -89,25 +88,24 @@ TEST(NPKICopy, SizeLimitsAndUntouchedTargets) {
         bool copied;
     } cases[] = {{1, true}, {10239, true}, {10240, false}, {0, false}};
     for (const Case& c : cases) {
-        installer_test::writeBytes(target, "previous");
+        desktop_test::spit(target, "previous");
         const fs::path source = dir.path() / ("s" + std::to_string(c.size));
-        installer_test::writeBytes(source, std::string(c.size, 'x'));
+        desktop_test::spit(source, std::string(c.size, 'x'));
         EXPECT_EQ(
             CopyFileByPath(stringToWstring(source.string()), stringToWstring(target.string())),
             c.copied)
             << c.size;
-        EXPECT_EQ(installer_test::readBytes(target),
-                  c.copied ? std::string(c.size, 'x') : "previous");
+        EXPECT_EQ(desktop_test::slurp(target), c.copied ? std::string(c.size, 'x') : "previous");
     }
     EXPECT_FALSE(CopyFileByPath(stringToWstring((dir.path() / "none").string()),
                                 stringToWstring(target.string())));
-    EXPECT_EQ(installer_test::readBytes(target), "previous");
+    EXPECT_EQ(desktop_test::slurp(target), "previous");
 }
 
 TEST(NPKICopy, WriteFailureIsReported) {
     TempDir dir;
     const fs::path source = dir.path() / "s.der";
-    installer_test::writeBytes(source, "certificate");
+    desktop_test::spit(source, "certificate");
     // A folder stands where the file should go: the copy cannot replace it.
     fs::create_directory(dir.path() / "taken");
     EXPECT_FALSE(CopyFileByPath(stringToWstring(source.string()),
@@ -118,7 +116,7 @@ TEST(NPKICopy, WriteFailureIsReported) {
 
 TEST(NPKICopy, MakeDirectory) {
     TempDir dir;
-    installer_test::writeBytes(dir.path() / "file", "x");
+    desktop_test::spit(dir.path() / "file", "x");
     EXPECT_TRUE(MakeDirectory(stringToWstring((dir.path() / "file").string())));  // any entry
     EXPECT_TRUE(MakeDirectory(stringToWstring((dir.path() / "a/b/c/").string())));
     EXPECT_TRUE(fs::is_directory(dir.path() / "a/b/c"));

@@ -3,11 +3,11 @@
 #include <cstdlib>
 
 #include "RootCert.h"
-#include "TestSupport.h"
+#include "DesktopPlatformSupport.h"
 #include "WideFile.h"
 
 namespace fs = std::filesystem;
-using installer_test::TempDir;
+using desktop_test::TempDir;
 
 namespace {
 
@@ -40,7 +40,7 @@ struct Roots {
 
 TEST(RootCert, FingerprintOfAbcFile) {
     TempDir dir;
-    installer_test::writeBytes(dir.path() / "abc", "abc");
+    desktop_test::spit(dir.path() / "abc", "abc");
     RootCert cert(L"KISA RootCA 1", L"", L"");
     const std::wstring hash = cert.MakeHash(w(dir.path() / "abc"));
     EXPECT_EQ(hash, kAbcHash);
@@ -55,18 +55,18 @@ TEST(RootCert, ReadLimitsAndCodes) {
     RootCert cert(L"", L"", L"");
     unsigned char* data = nullptr;
     unsigned int size = 0;
-    installer_test::writeBytes(dir.path() / "max", std::string(10240, 'm'));
+    desktop_test::spit(dir.path() / "max", std::string(10240, 'm'));
     ASSERT_EQ(cert.readFile(w(dir.path() / "max"), &data, &size), 0);
     EXPECT_EQ(size, 10240u);
     std::free(data);
     EXPECT_FALSE(cert.MakeHash(w(dir.path() / "max")).empty());
 
-    installer_test::writeBytes(dir.path() / "big", std::string(10241, 'b'));
+    desktop_test::spit(dir.path() / "big", std::string(10241, 'b'));
     EXPECT_EQ(cert.readFile(w(dir.path() / "big"), &data, &size), -6);
     EXPECT_EQ(cert.MakeHash(w(dir.path() / "big")), L"");
     EXPECT_EQ(cert.readFile(w(dir.path() / "none"), &data, &size), -1);
     EXPECT_EQ(cert.MakeHash(w(dir.path() / "none")), L"");
-    installer_test::writeBytes(dir.path() / "empty", "");
+    desktop_test::spit(dir.path() / "empty", "");
     EXPECT_EQ(cert.MakeHash(w(dir.path() / "empty")), L"");
     // A folder opens but cannot be read.
     EXPECT_LT(cert.readFile(w(dir.path()), &data, &size), 0);
@@ -74,14 +74,14 @@ TEST(RootCert, ReadLimitsAndCodes) {
 
 TEST(RootCert, CopyInstallsTheSourceWhole) {
     TempDir dir;
-    installer_test::writeBytes(dir.path() / "src.der", std::string(3000, 'r'));
+    desktop_test::spit(dir.path() / "src.der", std::string(3000, 'r'));
     RootCert cert(L"KISA RootCA 4", w(dir.path() / "KISA/dst.der"), w(dir.path() / "src.der"));
     EXPECT_FALSE(cert.CopyFiletoTarget());  // no folder for the target yet
     fs::create_directory(dir.path() / "KISA");
     EXPECT_FALSE(cert.CheckEqualHash());
     EXPECT_TRUE(cert.CopyFiletoTarget());
     EXPECT_TRUE(cert.CheckEqualHash());
-    EXPECT_EQ(installer_test::readBytes(dir.path() / "KISA/dst.der"), std::string(3000, 'r'));
+    EXPECT_EQ(desktop_test::slurp(dir.path() / "KISA/dst.der"), std::string(3000, 'r'));
 
     RootCert missing(L"KISA RootCA 1", w(dir.path() / "KISA/x.der"), L"");
     EXPECT_FALSE(missing.CopyFiletoTarget());
@@ -90,9 +90,9 @@ TEST(RootCert, CopyInstallsTheSourceWhole) {
 
 TEST(CRootCertManager, OnlyRootsThatNeedInstallingAreShown) {
     Roots r;
-    installer_test::writeBytes(r.src(0), "root one");
-    installer_test::writeBytes(r.src(1), "abc");
-    installer_test::writeBytes(r.dst(0), "root one");
+    desktop_test::spit(r.src(0), "root one");
+    desktop_test::spit(r.src(1), "abc");
+    desktop_test::spit(r.dst(0), "root one");
     CRootCertManager m;
     r.fill(m);
     EXPECT_EQ(m.GetCountMapRootCert(), 2);
@@ -102,14 +102,14 @@ TEST(CRootCertManager, OnlyRootsThatNeedInstallingAreShown) {
     EXPECT_EQ(text, L"KISA RootCA 4 [SHA 256]\n" + GroupFingerprint(kAbcHash) + L"\n\n");
 
     // A different installed root is shown too, in table order.
-    installer_test::writeBytes(r.dst(0), "tampered");
+    desktop_test::spit(r.dst(0), "tampered");
     r.fill(m);
     m.GetStringHashValue(text);
     EXPECT_EQ(text.find(L"KISA RootCA 1 [SHA 256]\n"), 0u);
     EXPECT_NE(text.find(L"\n\nKISA RootCA 4 [SHA 256]\n"), std::wstring::npos);
 
-    installer_test::writeBytes(r.dst(0), "root one");
-    installer_test::writeBytes(r.dst(1), "abc");
+    desktop_test::spit(r.dst(0), "root one");
+    desktop_test::spit(r.dst(1), "abc");
     EXPECT_TRUE(m.IsAllFileExist());
     m.GetStringHashValue(text);
     EXPECT_EQ(text, L"");
@@ -117,9 +117,9 @@ TEST(CRootCertManager, OnlyRootsThatNeedInstallingAreShown) {
 
 TEST(CRootCertManager, EmptyTargetAndMissingSourceCountAsEqual) {
     Roots r;
-    installer_test::writeBytes(r.src(0), "root one");
-    installer_test::writeBytes(r.dst(0), "root one");
-    installer_test::writeBytes(r.dst(1), "");  // no source for this root in the bundle
+    desktop_test::spit(r.src(0), "root one");
+    desktop_test::spit(r.dst(0), "root one");
+    desktop_test::spit(r.dst(1), "");  // no source for this root in the bundle
     CRootCertManager m;
     r.fill(m);
     EXPECT_TRUE(m.IsAllFileExist());

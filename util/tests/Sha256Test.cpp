@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Sha256.h"
-#include "TestSupport.h"
+#include "DesktopPlatformSupport.h"
 
 namespace {
 
@@ -97,14 +97,14 @@ TEST(Sha256, FipsExamplesAndContextReset) {
 
 // Files around the padding boundaries and the installer's size limit, against openssl dgst.
 TEST(Sha256, MatchesOpensslOnFiles) {
-    installer_test::TempDir dir;
+    desktop_test::TempDir dir;
     std::mt19937 rng(17);
     for (size_t size : {size_t{0}, size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64},
                         size_t{65}, size_t{119}, size_t{10240}}) {
         std::string bytes(size, '\0');
         for (char& c : bytes) c = static_cast<char>(rng());
         const auto file = dir.path() / ("f" + std::to_string(size));
-        installer_test::writeBytes(file, bytes);
+        desktop_test::spit(file, bytes);
         const std::string cmd = "openssl dgst -sha256 -r '" + file.string() + "'";
         FILE* p = popen(cmd.c_str(), "r");
         ASSERT_NE(p, nullptr);

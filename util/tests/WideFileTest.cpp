@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
-#include "TestSupport.h"
+#include "DesktopPlatformSupport.h"
 #include "WideFile.h"
 
 namespace fs = std::filesystem;
-using installer_test::TempDir;
+using desktop_test::TempDir;
 
 TEST(WideFile, ConvertsBetweenUtf32AndUtf8) {
     const std::wstring wide = L"/home/홍길동/Library/\U0001F512.der";
@@ -24,7 +24,7 @@ TEST(WideFile, ConvertsBetweenUtf32AndUtf8) {
 TEST(WideFile, OpensNonAsciiPaths) {
     TempDir dir;
     const fs::path file = dir.path() / "인증서.der";
-    installer_test::writeBytes(file, "xyz");
+    desktop_test::spit(file, "xyz");
     FILE* f = wfopen(stringToWstring(file.string()).c_str(), L"rb");
     ASSERT_NE(f, nullptr);
     char buf[4] = {};
@@ -36,10 +36,10 @@ TEST(WideFile, OpensNonAsciiPaths) {
 TEST(WideFile, ReplaceIsWholeOrNothing) {
     TempDir dir;
     const fs::path file = dir.path() / "target.der";
-    installer_test::writeBytes(file, "old");
+    desktop_test::spit(file, "old");
     const unsigned char data[] = {'n', 'e', 'w', '!'};
     ASSERT_EQ(replaceFileContents(file.string(), data, 4), 0);
-    EXPECT_EQ(installer_test::readBytes(file), "new!");
+    EXPECT_EQ(desktop_test::slurp(file), "new!");
     const mode_t mask = umask(0);
     umask(mask);
     EXPECT_EQ(fs::status(file).permissions(), static_cast<fs::perms>(0666 & ~mask));
@@ -47,9 +47,9 @@ TEST(WideFile, ReplaceIsWholeOrNothing) {
     // A folder in the target's place: the rename fails and no temporary file stays behind.
     const fs::path folder = dir.path() / "folder";
     fs::create_directory(folder);
-    installer_test::writeBytes(folder / "inside", "kept");
+    desktop_test::spit(folder / "inside", "kept");
     EXPECT_EQ(replaceFileContents(folder.string(), data, 4), -2);
-    EXPECT_EQ(installer_test::readBytes(folder / "inside"), "kept");
+    EXPECT_EQ(desktop_test::slurp(folder / "inside"), "kept");
     EXPECT_EQ(replaceFileContents((dir.path() / "missing" / "x").string(), data, 4), -1);
     int entries = 0;
     for ([[maybe_unused]] auto& e : fs::directory_iterator(dir.path())) ++entries;
