@@ -37,7 +37,7 @@ function(brindlow_layer_tests target)
   foreach(lib ${ARG_LIBS})
     list(APPEND _whole "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
   endforeach()
-  target_link_libraries(${target} PRIVATE ${_whole} ${ARG_EXTRA} GTest::gtest GTest::gmock
+  target_link_libraries(${target} PRIVATE ${_whole} ${ARG_EXTRA} brindlow_testkit GTest::gtest GTest::gmock
                         GTest::gtest_main ${CMAKE_DL_LIBS} pthread)
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src
                              ${CMAKE_CURRENT_SOURCE_DIR}/tests)

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ ninja-build pkg-config git
+  cmake g++ ninja-build pkg-config git ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl libmbedtls-dev libcjson-dev libldap-dev asn1c
   qt6-base-dev qt6-tools-dev libgl-dev
