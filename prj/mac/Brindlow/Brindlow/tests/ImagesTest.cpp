@@ -55,8 +55,7 @@ TEST(ImagesTest, CommittedImagesAreWhatTheScriptDraws) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     const std::string out = brindlow::test::makeTempFolder("images");
     // Beside the sources, not through tests/data, which a fresh checkout may not have.
-    const std::filesystem::path images =
-        std::filesystem::path(__FILE__).parent_path().parent_path() / "Images";
+    const std::filesystem::path images = BRINDLOW_IMAGES_SOURCE;
     const std::string script = (images / "make_images.py").string();
     ASSERT_EQ(std::system(("python3 '" + script + "' '" + out + "'").c_str()), 0);
     for (const char* name : kImages) {
