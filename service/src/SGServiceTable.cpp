@@ -6,6 +6,8 @@
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGPKCS5.h"
+#include "SGPKCS8.h"
 #include "SGPKCSError.h"
 #include "SGServiceInternal.h"
 #include "SGX509Certificate.h"
@@ -66,16 +68,16 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     PENDING(SGCMP_Update),                                   // 40
     PENDING(SGCMP_Revoke),                                   // 41
     PENDING(SGCMP_Recover),                                  // 42
-    PENDING(SGPKCS8PrivateKeyInfo_Encode),                   // 43
-    PENDING(SGPKCS8PrivateKeyInfo_Decode),                   // 44
-    PENDING(SGPKCS8PrivateKeyInfo_Cleanse),                  // 45
-    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Encode),          // 46
-    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Decode),          // 47
-    PENDING(SGPKCS8EncryptedPrivateKeyInfo_Cleanse),         // 48
-    PENDING(SGPKCS5Encrypt),                                 // 49
-    PENDING(SGPKCS5Decrypt),                                 // 50
-    PENDING(SGPKCS5_GetPKCS12PBEParam),                      // 51
-    PENDING(SGPKCS5_SetPKCS12PBESParam),                     // 52
+    SLOT(SGPKCS8PrivateKeyInfo_Encode),                      // 43
+    SLOT(SGPKCS8PrivateKeyInfo_Decode),                      // 44
+    SLOT(SGPKCS8PrivateKeyInfo_Cleanse),                     // 45
+    SLOT(SGPKCS8EncryptedPrivateKeyInfo_Encode),             // 46
+    SLOT(SGPKCS8EncryptedPrivateKeyInfo_Decode),             // 47
+    SLOT(SGPKCS8EncryptedPrivateKeyInfo_Cleanse),            // 48
+    SLOT(SGPKCS5Encrypt),                                    // 49
+    SLOT(SGPKCS5Decrypt),                                    // 50
+    SLOT(SGPKCS5_GetPKCS12PBEParam),                         // 51
+    SLOT(SGPKCS5_SetPKCS12PBESParam),                        // 52
     PENDING(SGPKCS7SignedData_Sign),                         // 53
     PENDING(SGPKCS7SignedData_Verify),                       // 54
     PENDING(SGPKCS7SignedDataElements_Set),                  // 55

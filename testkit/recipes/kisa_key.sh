@@ -1,0 +1,99 @@
+# kisa_key <out> <npki|gpki> [password] [key.pem] [random hex]
+# A key file as the NPKI and GPKI media keep it, assembled by hand (openssl kdf, enc and
+# asn1parse -genconf): PBES2 with PBKDF2-HMAC-SHA-1, 2048 iterations, an 8-byte salt and a
+# 16-byte IV; SEED-CBC (1.2.410.200004.1.4) for npki, ARIA-128-CBC as 1.2.410.100001.1.20 with
+# keyLength 16 for gpki. Password default "q1w2e3r4!@"; a new RSA-2048 key unless one is given.
+#   key.pem     the key
+#   plain.der   its PrivateKeyInfo; with the random hex, carrying the KISA randomNum attribute
+#               (1.2.410.200004.10.1.1.3, one BIT STRING), which openssl pkcs8 -topk8 would drop
+#   key.der     the EncryptedPrivateKeyInfo (signPri.key or a GPKI _sig.key)
+#   salt.hex, iv.hex, cipherkey.hex   the salt, IV and derived cipher key used
+#   openssl.der (gpki only) the same bytes under OpenSSL's ARIA-128-CBC identifier
+#               1.2.410.200046.1.1.2, so that openssl pkcs8 opens it
+kisa_key() {
+  local out=$1 kind=${2:?usage: kisa_key <out> <npki|gpki> [password] [key.pem] [random hex]}
+  local password=${3:-'q1w2e3r4!@'} key=${4:-} random=${5:-}
+  local cipher scheme_oid keylen=''
+  case $kind in
+    npki) cipher=seed-cbc; scheme_oid=1.2.410.200004.1.4 ;;
+    gpki) cipher=aria-128-cbc; scheme_oid=1.2.410.100001.1.20; keylen='keylen=INTEGER:16' ;;
+    *) echo "kisa_key: npki or gpki, not $kind" >&2; return 2 ;;
+  esac
+  if [ -z "$key" ]; then
+    rsa_key "$out/key.pem"
+  elif [ "$(cd "$(dirname "$key")" && pwd)/$(basename "$key")" != "$out/key.pem" ]; then
+    cp "$key" "$out/key.pem"
+  fi
+  local work=$out/.work
+  mkdir -p "$work"
+  if [ -z "$random" ]; then
+    quiet openssl pkcs8 -topk8 -nocrypt -in "$out/key.pem" -outform DER -out "$out/plain.der"
+  else
+    quiet openssl rsa -in "$out/key.pem" -traditional -outform DER -out "$work/rsa.der"
+    cat > "$work/plain.cnf" <<CNF
+asn1=SEQUENCE:info
+[info]
+version=INTEGER:0
+algorithm=SEQUENCE:rsa
+key=FORMAT:HEX,OCTETSTRING:$(hexdump_of "$work/rsa.der")
+attributes=IMPLICIT:0,SET:attributes
+[rsa]
+oid=OID:rsaEncryption
+parameters=NULL
+[attributes]
+randomNum=SEQUENCE:randomNum
+[randomNum]
+type=OID:1.2.410.200004.10.1.1.3
+values=SET:values
+[values]
+value=FORMAT:HEX,BITSTRING:$random
+CNF
+    quiet openssl asn1parse -genconf "$work/plain.cnf" -noout -out "$out/plain.der"
+  fi
+  local salt iv cipherkey
+  salt=$(openssl rand -hex 8)
+  iv=$(openssl rand -hex 16)
+  cipherkey=$(openssl kdf -keylen 16 -kdfopt digest:SHA1 -kdfopt "pass:$password" \
+    -kdfopt "hexsalt:$salt" -kdfopt iter:2048 PBKDF2 | tr -d ':\n')
+  echo "$salt" > "$out/salt.hex"
+  echo "$iv" > "$out/iv.hex"
+  echo "$cipherkey" > "$out/cipherkey.hex"
+  quiet openssl enc "-$cipher" -K "$cipherkey" -iv "$iv" -in "$out/plain.der" \
+    -out "$work/encrypted.bin" "${LEGACY[@]}"
+  local encrypted
+  encrypted=$(hexdump_of "$work/encrypted.bin")
+  local oid
+  for oid in "$scheme_oid" 1.2.410.200046.1.1.2; do
+    cat > "$work/epki.cnf" <<CNF
+asn1=SEQUENCE:epki
+[epki]
+algorithm=SEQUENCE:pbes2
+data=FORMAT:HEX,OCTETSTRING:$encrypted
+[pbes2]
+oid=OID:1.2.840.113549.1.5.13
+parameters=SEQUENCE:parameters
+[parameters]
+kdf=SEQUENCE:kdf
+scheme=SEQUENCE:scheme
+[kdf]
+oid=OID:1.2.840.113549.1.5.12
+parameters=SEQUENCE:kdfparameters
+[kdfparameters]
+salt=FORMAT:HEX,OCTETSTRING:$salt
+iterations=INTEGER:2048
+$keylen
+[scheme]
+oid=OID:$oid
+iv=FORMAT:HEX,OCTETSTRING:$iv
+CNF
+    if [ "$oid" = "$scheme_oid" ]; then
+      quiet openssl asn1parse -genconf "$work/epki.cnf" -noout -out "$out/key.der"
+    elif [ "$kind" = gpki ]; then
+      quiet openssl asn1parse -genconf "$work/epki.cnf" -noout -out "$out/openssl.der"
+    fi
+  done
+  rm -rf "$work"
+}
+
+# hexdump_of <file>: the bytes as one line of lower-case hex digits.
+hexdump_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
