@@ -166,6 +166,14 @@ TEST_F(PKCS8, DecodingShapes) {
             << c.name;
         if (c.reencodes) EXPECT_EQ(info.encode(), c.der) << c.name;
     }
+    // Empty key octets and an empty randomNum are written back as they were.
+    const Bytes empty = privateKeyInfo(rsa, {}, randomNumAttribute({bits({})}));
+    Pki blank;
+    ASSERT_EQ(blank.decode(empty), 0);
+    EXPECT_EQ(blank.record.privateKey.length, 0u);
+    ASSERT_NE(blank.record.randomNum, nullptr);
+    EXPECT_EQ(blank.record.randomNum->length, 0u);
+    EXPECT_EQ(blank.encode(), empty);
     // A randomNum read from an attribute set is written as the single attribute.
     Pki info;
     ASSERT_EQ(info.decode(cases[0].der), 0);
