@@ -482,12 +482,6 @@ int deliver(unsigned char* output, unsigned int* length, SGBinary& der) {
     return r;
 }
 
-// Moves a working record's buffers and fields into the caller's.
-void handOver(SGPKCS5PBESParam* out, SGPKCS5PBESParam& work) {
-    *out = work;
-    std::memset(&work, 0, sizeof work);
-}
-
 // Runs the cipher of a prepared record over the input. Block ciphers: CBC with PKCS #7, the
 // output holds the input plus one block. RC4: a stream without padding, as PKCS #12 defines;
 // the layer drives RC4 by 8-byte blocks, so the last short piece is run as a zero-filled block
@@ -585,13 +579,29 @@ int pbes1KeyAndIv(Secret& key, Secret& iv, int type, const unsigned char* passwo
     return r;
 }
 
-void setCommon(SGPKCS5PBESParam& p, int type, int iterations, int digestId, int cipherId) {
+// Sets a record's words and hands it key, salt and IV (an IV not made keeps the record's). The
+// last step of every operation that fills a record, so a failure leaves the record as it was.
+void fill(SGPKCS5PBESParam& p, int type, int iterations, int digestId, int cipherId, Secret& key,
+          Secret& salt, Secret& iv) {
     p.pbeType = type;
     p.iterations = iterations;
     p.digestId = digestId;
     p.cipherId = cipherId;
     p.mode = SG_CIPHER_MODE_CBC;
     p.padding = SG_CIPHER_PADDING_PKCS7;
+    key.moveTo(&p.key);
+    salt.moveTo(&p.salt);
+    if (iv.data()) iv.moveTo(&p.iv);
+}
+
+// No exception leaves an entry point.
+template <typename F>
+int guarded(F&& f) {
+    try {
+        return f();
+    } catch (...) {
+        return SG_PKI_ERR_INTERNAL;
+    }
 }
 
 // The decoded PBES2 parameters, checked.
@@ -667,7 +677,7 @@ int SGPKCS5_PBE_PKCS12(SGBinary* out, int id, const SGBinary* salt, int iteratio
         (salt && !salt->data && salt->length))
         return SG_PKI_ERR_ARGUMENT;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret result;
         if (!result.allocate(static_cast<size_t>(n))) return SG_PKI_ERR_MEMORY;
         const int r = pkcs12Derive(result.data(), id, salt ? salt->data : nullptr,
@@ -675,9 +685,7 @@ int SGPKCS5_PBE_PKCS12(SGBinary* out, int id, const SGBinary* salt, int iteratio
                                    password->length, static_cast<size_t>(n), digestId);
         if (r == 0) result.moveTo(out);
         return r;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_GetPBES1Param(SGPKCS5PBESParam* out, const unsigned char* password, int passwordLength,
@@ -686,30 +694,23 @@ int SGPKCS5_GetPBES1Param(SGPKCS5PBESParam* out, const unsigned char* password, 
     if (pbeType != SG_PBE_KISA_SEED_CBC && pbeType != SG_PBE_KISA_SHA1_SEED_CBC)
         return SG_PKI_ERR_UNKNOWN_ALGORITHM;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret salt, key, iv;
         int iterations = 0;
         if (int r = decodePbeParameter(salt, &iterations, parameters)) return r;
         if (int r = pbes1KeyAndIv(key, iv, pbeType, password, passwordLength, binaryOf(salt),
                                   iterations))
             return r;
-        SGPKCS5PBESParam work{};
-        setCommon(work, pbeType, iterations, SG_DIGEST_SHA1, SG_CIPHER_SEED);
-        key.moveTo(&work.key);
-        salt.moveTo(&work.salt);
-        iv.moveTo(&work.iv);
-        handOver(out, work);
+        fill(*out, pbeType, iterations, SG_DIGEST_SHA1, SG_CIPHER_SEED, key, salt, iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_GetPBES2Param(SGPKCS5PBESParam* out, const unsigned char* password, int passwordLength,
                           const SGBinary* parameters) {
     if (!out || badBytes(password, passwordLength) || !parameters) return SG_PKI_ERR_ARGUMENT;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Pbes2 p;
         if (int r = decodePbes2(p, parameters)) return r;
         Secret key;
@@ -718,16 +719,9 @@ int SGPKCS5_GetPBES2Param(SGPKCS5PBESParam* out, const unsigned char* password, 
                            static_cast<int>(p.salt.size()), p.iterations, p.scheme->keyLength,
                            p.digestId))
             return r;
-        SGPKCS5PBESParam work{};
-        setCommon(work, SG_PBE_PBES2, p.iterations, p.digestId, p.scheme->cipherId);
-        key.moveTo(&work.key);
-        p.salt.moveTo(&work.salt);
-        p.iv.moveTo(&work.iv);
-        handOver(out, work);
+        fill(*out, SG_PBE_PBES2, p.iterations, p.digestId, p.scheme->cipherId, key, p.salt, p.iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_GetPKCS12PBEParam(SGPKCS5PBESParam* out, const unsigned char* password,
@@ -736,7 +730,7 @@ int SGPKCS5_GetPKCS12PBEParam(SGPKCS5PBESParam* out, const unsigned char* passwo
     const Pkcs12Type* t = pkcs12Type(pbeType);
     if (!t) return SG_PKI_ERR_UNKNOWN_ALGORITHM;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret salt, key, iv;
         int iterations = 0;
         if (int r = decodePbeParameter(salt, &iterations, parameters)) return r;
@@ -749,16 +743,9 @@ int SGPKCS5_GetPKCS12PBEParam(SGPKCS5PBESParam* out, const unsigned char* passwo
         if (int r = pkcs12Into(iv, SG_PKCS12_ID_IV, s, iterations, password, passwordLength,
                                info.blockSize))
             return r;
-        SGPKCS5PBESParam work{};
-        setCommon(work, pbeType, iterations, SG_DIGEST_SHA1, t->cipherId);
-        key.moveTo(&work.key);
-        salt.moveTo(&work.salt);
-        iv.moveTo(&work.iv);
-        handOver(out, work);
+        fill(*out, pbeType, iterations, SG_DIGEST_SHA1, t->cipherId, key, salt, iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_SetPKCS12PBESParam(unsigned char* output, unsigned int* outputLength,
@@ -771,13 +758,11 @@ int SGPKCS5_SetPBES1PARAM(unsigned char* output, unsigned int* outputLength, con
                           int iterations) {
     if (!outputLength || !salt || (!salt->data && salt->length)) return SG_PKI_ERR_ARGUMENT;
     if (iterations < 1) return SG_PKI_ERR_OUT_OF_RANGE;
-    try {
+    return guarded([&]() -> int {
         SGBinary der{};
         if (int r = encodePbeParameter(&der, *salt, iterations)) return r;
         return deliver(output, outputLength, der);
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_SetPBES2PARAM(unsigned char* output, unsigned int* outputLength, int keyLength,
@@ -789,14 +774,12 @@ int SGPKCS5_SetPBES2PARAM(unsigned char* output, unsigned int* outputLength, int
     if (iterations < 1 || iv->length != SG_PKCS5_PBES2_IV_LENGTH ||
         (cipherId == SG_CIPHER_ARIA128 && keyLength < 1))
         return SG_PKI_ERR_OUT_OF_RANGE;
-    try {
+    return guarded([&]() -> int {
         SGBinary der{};
         const int written = cipherId == SG_CIPHER_ARIA128 ? keyLength : 0;
         if (int r = encodePbes2(&der, written, *salt, *iv, iterations, scheme->oidId)) return r;
         return deliver(output, outputLength, der);
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_InitParam_PBES1(SGPKCS5PBESParam* param, const SGBinary* password) {
@@ -806,20 +789,15 @@ int SGPKCS5_InitParam_PBES1(SGPKCS5PBESParam* param, const SGBinary* password) {
         return SG_PKI_ERR_UNKNOWN_ALGORITHM;
     if (param->iterations < 1) return SG_PKI_ERR_OUT_OF_RANGE;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret salt, key, iv;
         if (int r = randomInto(salt, SG_PKCS5_SALT_LENGTH)) return r;
         if (int r = pbes1KeyAndIv(key, iv, type, password->data, static_cast<int>(password->length),
                                   binaryOf(salt), param->iterations))
             return r;
-        setCommon(*param, type, param->iterations, SG_DIGEST_SHA1, SG_CIPHER_SEED);
-        key.moveTo(&param->key);
-        salt.moveTo(&param->salt);
-        iv.moveTo(&param->iv);
+        fill(*param, type, param->iterations, SG_DIGEST_SHA1, SG_CIPHER_SEED, key, salt, iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_InitParam_PBES2(SGPKCS5PBESParam* param, const SGBinary* password) {
@@ -828,7 +806,7 @@ int SGPKCS5_InitParam_PBES2(SGPKCS5PBESParam* param, const SGBinary* password) {
         return SG_PKI_ERR_UNKNOWN_ALGORITHM;
     if (param->iterations < 1) return SG_PKI_ERR_OUT_OF_RANGE;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret salt, key, iv;
         if (int r = randomInto(salt, SG_PKCS5_SALT_LENGTH)) return r;
         const bool ownIv = param->iv.data && param->iv.length == SG_PKCS5_PBES2_IV_LENGTH;
@@ -839,14 +817,10 @@ int SGPKCS5_InitParam_PBES2(SGPKCS5PBESParam* param, const SGBinary* password) {
                            salt.data(), static_cast<int>(salt.size()), param->iterations,
                            SG_PKCS5_PBES2_KEY_LENGTH, SG_DIGEST_SHA1))
             return r;
-        setCommon(*param, SG_PBE_PBES2, param->iterations, SG_DIGEST_SHA1, param->cipherId);
-        key.moveTo(&param->key);
-        salt.moveTo(&param->salt);
-        if (!ownIv) iv.moveTo(&param->iv);
+        fill(*param, SG_PBE_PBES2, param->iterations, SG_DIGEST_SHA1, param->cipherId, key, salt,
+             iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_InitParam_PKCS12(SGPKCS5PBESParam* param, const SGBinary* password) {
@@ -855,7 +829,7 @@ int SGPKCS5_InitParam_PKCS12(SGPKCS5PBESParam* param, const SGBinary* password) 
     if (!t) return SG_PKI_ERR_UNKNOWN_ALGORITHM;
     if (param->iterations < 1) return SG_PKI_ERR_OUT_OF_RANGE;
     if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    try {
+    return guarded([&]() -> int {
         Secret salt, key, iv;
         SGCipherInfo info{};
         if (int r = SG_GCW(SGCipher_GetInfo)(&info, t->cipherId)) return r;
@@ -868,14 +842,9 @@ int SGPKCS5_InitParam_PKCS12(SGPKCS5PBESParam* param, const SGBinary* password) 
         if (int r = pkcs12Into(iv, SG_PKCS12_ID_IV, s, param->iterations, password->data, length,
                                info.blockSize))
             return r;
-        setCommon(*param, t->type, param->iterations, SG_DIGEST_SHA1, t->cipherId);
-        key.moveTo(&param->key);
-        salt.moveTo(&param->salt);
-        iv.moveTo(&param->iv);
+        fill(*param, t->type, param->iterations, SG_DIGEST_SHA1, t->cipherId, key, salt, iv);
         return 0;
-    } catch (...) {
-        return SG_PKI_ERR_INTERNAL;
-    }
+    });
 }
 
 int SGPKCS5_InitParam(SGPKCS5PBESParam* param, const SGBinary* password) {

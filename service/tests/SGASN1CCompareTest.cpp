@@ -214,7 +214,7 @@ TEST(SGASN1CCompare, GeneralNames) {
         {"87047F000001", "87047F000002", 20914},
         {"88032A0304", "88032A0304", 0},  // registeredID
         {"88032A0304", "88032A0305", 20914},
-        {"8103612E62", "8203612E62", 20913},                              // different kinds
+        {"8103612E62", "8203612E62", 20913},  // different kinds
         // otherName: the type and the value both count
         {"A00B06032A0304A004020201FF", "A00B06032A0304A004020201FF", 0},
         {"A00B06032A0304A004020201FF", "A00B06032A0305A004020201FF", 20914},

@@ -52,6 +52,17 @@ struct Token {
     ~Token() { SGRSAPrivateKey_Free(&key); }
 };
 
+// Notes what a callback was handed.
+Token* noted(void* user, const unsigned char* input, unsigned inputLength, unsigned word,
+             unsigned length) {
+    auto* t = static_cast<Token*>(user);
+    ++t->calls;
+    t->input.assign(input, input + inputLength);
+    t->algorithm = word;
+    t->lengthGiven = length;
+    return t;
+}
+
 int tokenKeySize(unsigned* size, void* user) {
     auto* t = static_cast<Token*>(user);
     if (t->keySizeResult) return t->keySizeResult;
@@ -61,11 +72,7 @@ int tokenKeySize(unsigned* size, void* user) {
 
 int tokenSign(unsigned char* signature, unsigned* length, const unsigned char* input,
               unsigned inputLength, unsigned algorithm, void* user) {
-    auto* t = static_cast<Token*>(user);
-    ++t->calls;
-    t->input.assign(input, input + inputLength);
-    t->algorithm = algorithm;
-    t->lengthGiven = *length;
+    Token* t = noted(user, input, inputLength, algorithm, *length);
     if (t->signResult) return t->signResult;
     SGPKCS1Parameter p{};
     p.signatureScheme = SG_PKCS1_V15_SIGNATURE;
@@ -80,11 +87,7 @@ int tokenSign(unsigned char* signature, unsigned* length, const unsigned char* i
 // Records only: what a KCDSA token or the direct path would sign.
 int recordingSign(unsigned char* signature, unsigned* length, const unsigned char* input,
                   unsigned inputLength, unsigned algorithm, void* user) {
-    auto* t = static_cast<Token*>(user);
-    ++t->calls;
-    t->input.assign(input, input + inputLength);
-    t->algorithm = algorithm;
-    t->lengthGiven = *length;
+    Token* t = noted(user, input, inputLength, algorithm, *length);
     if (t->signResult) return t->signResult;
     std::memset(signature, 0x5A, 7);
     *length = 7 + t->reportExtra;
@@ -93,11 +96,7 @@ int recordingSign(unsigned char* signature, unsigned* length, const unsigned cha
 
 int tokenDecrypt(unsigned char* output, unsigned* length, const unsigned char* ciphertext,
                  unsigned ciphertextLength, unsigned padding, void* user) {
-    auto* t = static_cast<Token*>(user);
-    ++t->calls;
-    t->input.assign(ciphertext, ciphertext + ciphertextLength);
-    t->algorithm = padding;
-    t->lengthGiven = *length;
+    Token* t = noted(user, ciphertext, ciphertextLength, padding, *length);
     if (t->decryptResult) return t->decryptResult;
     SGPKCS1Parameter p{};
     p.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
@@ -436,7 +435,9 @@ class CryptoHandlerDecrypt : public CryptoHandler {
         SGBinary plain{};
         const SGBinary c = view(ciphertext);
         const int r = SGCryptoHandler_Decrypt(&plain, &c, padding, &key, oaep);
-        if (r != 0) EXPECT_EQ(plain.data, nullptr);
+        if (r != 0) {
+            EXPECT_EQ(plain.data, nullptr);
+        }
         if (out) *out = bytesOf(plain);
         SGBinary_Cleanse(&plain);
         return r;
@@ -487,7 +488,9 @@ TEST_F(CryptoHandlerDecrypt, OpensslCiphertextsOpen) {
         ASSERT_EQ(ciphertext.size(), 256u) << c.name;
         Bytes plain;
         EXPECT_EQ(decrypt(&plain, ciphertext, c.padding, rsaKey(), c.oaep), c.expected) << c.name;
-        if (c.expected == 0) EXPECT_EQ(plain, message) << c.name;
+        if (c.expected == 0) {
+            EXPECT_EQ(plain, message) << c.name;
+        }
     }
 }
 

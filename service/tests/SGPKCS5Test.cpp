@@ -363,7 +363,9 @@ TEST_F(PBE, EveryAllocationFailureIsReported) {
              int n = -1;
              const int r = SGPKCS5Decrypt(out.data(), &n, &prepared.record, bytes(kPassword),
                                           length(kPassword));
-             if (r != 0) EXPECT_EQ(n, -1);
+             if (r != 0) {
+                 EXPECT_EQ(n, -1);
+             }
              return r;
          }},
     };
@@ -490,7 +492,9 @@ TEST_F(PBE, EveryTypeBothWays) {
         }
         Bytes opened;
         EXPECT_EQ(openKeyFile(&opened, materialFile(c.opensslFile), kPassword), c.expected);
-        if (c.expected == 0) EXPECT_EQ(opened, plain);
+        if (c.expected == 0) {
+            EXPECT_EQ(opened, plain);
+        }
     }
 }
 
@@ -551,7 +555,9 @@ TEST_F(PBE, OpensslPbes2FilesOpenUnderThePrfTheyName) {
     for (const Case& c : cases) {
         Bytes opened;
         EXPECT_EQ(openKeyFile(&opened, materialFile(c.file), kPassword), c.expected) << c.file;
-        if (c.expected == 0) EXPECT_EQ(opened, plain) << c.file;
+        if (c.expected == 0) {
+            EXPECT_EQ(opened, plain) << c.file;
+        }
     }
     // The published files: PBES2 with AES-128 and HMAC-SHA-256, and PKCS #12 triple DES.
     const std::string vectors = kVectors + "/asymmetric/PKCS8/";
@@ -734,7 +740,9 @@ TEST_F(PBE, ParameterFaultsAreRefused) {
         const SGBinary der = view(c.der);
         EXPECT_EQ(SGPKCS5_GetPBES2Param(&out, bytes("pw"), 2, &der), c.expected) << c.name;
         EXPECT_EQ(static_cast<int>(out.key.length), c.keyLength) << c.name;
-        if (c.expected == 0) EXPECT_EQ(out.iv.length, 16u) << c.name;
+        if (c.expected == 0) {
+            EXPECT_EQ(out.iv.length, 16u) << c.name;
+        }
         SGPKCS5PBESParam_Clear(&out);
     }
     // The PRF decides the key: HMAC-SHA-512 as openssl kdf derives it.
@@ -840,7 +848,9 @@ TEST_F(PBE, LongDataAndPasswords) {
         ASSERT_EQ(encrypt(out, plain, password, type, 100), 0);
         EXPECT_EQ(opensslDecrypt(out.encode(), password), plain) << type;
         // RC4 runs as a stream: the ciphertext is as long as the data.
-        if (type == SG_PBE_SHA_RC4_128) EXPECT_EQ(out.record.encryptedData.length, plain.size());
+        if (type == SG_PBE_SHA_RC4_128) {
+            EXPECT_EQ(out.record.encryptedData.length, plain.size());
+        }
     }
 }
 

@@ -51,7 +51,7 @@ const std::string kRsa = "1.2.840.113549.1.1.1";
 // A PrivateKeyInfo of the given algorithm and key octets with attributes written as given.
 Bytes privateKeyInfo(const Bytes& algorithm, const Bytes& key, const Bytes& attributes = {},
                      long long version = 0) {
-    Bytes content = der::join({der::integer(version), algorithm, der::octets(key)});
+    Bytes content = der::cat({der::integer(version), algorithm, der::octets(key)});
     if (!attributes.empty()) {
         const Bytes a = der::tlv(0xA0, attributes);
         content.insert(content.end(), a.begin(), a.end());
@@ -116,7 +116,7 @@ TEST_F(PKCS8, DecodingShapes) {
         bool reencodes;      // written back byte for byte
     } cases[] = {
         {"randomNum and localKeyId",
-         privateKeyInfo(rsa, key, join({localKeyId, randomNumAttribute({bits(random)})})), 0, 1000,
+         privateKeyInfo(rsa, key, cat({localKeyId, randomNumAttribute({bits(random)})})), 0, 1000,
          hex(random), false},
         {"randomNum with two values: the last",
          privateKeyInfo(rsa, key, randomNumAttribute({bits(other), bits(random)})), 0, 1000,
@@ -124,7 +124,7 @@ TEST_F(PKCS8, DecodingShapes) {
         {"two randomNum attributes: the last",
          privateKeyInfo(
              rsa, key,
-             join({randomNumAttribute({bits(other)}), randomNumAttribute({bits(random)})})),
+             cat({randomNumAttribute({bits(other)}), randomNumAttribute({bits(random)})})),
          0, 1000, hex(random), false},
         // (the runtime clears unused bits, which DER wants zero anyway)
         {"randomNum with unused bits: the bytes count",
@@ -164,7 +164,9 @@ TEST_F(PKCS8, DecodingShapes) {
         EXPECT_EQ(bytesOf(info.record.privateKey), key) << c.name;
         EXPECT_EQ(info.record.randomNum ? hex(bytesOf(*info.record.randomNum)) : "-", c.random)
             << c.name;
-        if (c.reencodes) EXPECT_EQ(info.encode(), c.der) << c.name;
+        if (c.reencodes) {
+            EXPECT_EQ(info.encode(), c.der) << c.name;
+        }
     }
     // Empty key octets and an empty randomNum are written back as they were.
     const Bytes empty = privateKeyInfo(rsa, {}, randomNumAttribute({bits({})}));
@@ -419,6 +421,41 @@ TEST_F(PKCS8, CleanseOverwritesTheRecordAndAcceptsNull) {
     EXPECT_EQ(std::memcmp(&info.record, &zero, sizeof zero), 0);
     EXPECT_EQ(SGPKCS8PrivateKeyInfo_Cleanse(nullptr), 0);
     EXPECT_EQ(SGPKCS8EncryptedPrivateKeyInfo_Cleanse(nullptr), 0);
+}
+
+// Through the exported table, as the token manager calls them: slots 43 to 52, a key file read
+// with slots 47, 50 and 44.
+TEST_F(PKCS8, ServiceSlots43To52) {
+    void* const expected[] = {reinterpret_cast<void*>(&SGPKCS8PrivateKeyInfo_Encode),
+                              reinterpret_cast<void*>(&SGPKCS8PrivateKeyInfo_Decode),
+                              reinterpret_cast<void*>(&SGPKCS8PrivateKeyInfo_Cleanse),
+                              reinterpret_cast<void*>(&SGPKCS8EncryptedPrivateKeyInfo_Encode),
+                              reinterpret_cast<void*>(&SGPKCS8EncryptedPrivateKeyInfo_Decode),
+                              reinterpret_cast<void*>(&SGPKCS8EncryptedPrivateKeyInfo_Cleanse),
+                              reinterpret_cast<void*>(&SGPKCS5Encrypt),
+                              reinterpret_cast<void*>(&SGPKCS5Decrypt),
+                              reinterpret_cast<void*>(&SGPKCS5_GetPKCS12PBEParam),
+                              reinterpret_cast<void*>(&SGPKCS5_SetPKCS12PBESParam)};
+    for (int slot = 43; slot <= 52; ++slot) EXPECT_EQ(Service[slot], expected[slot - 43]) << slot;
+
+    const Bytes file = materialFile("npki-random/key.der");
+    const SGBinary in = view(file);
+    SGPKCS8EncryptedPrivateKeyInfo epki{};
+    ASSERT_EQ(SG_SERVICE_FN(Service, SGPKCS8EncryptedPrivateKeyInfo_Decode)(&epki, &in), 0);
+    Bytes plain(epki.encryptedData.length);
+    int length = 0;
+    ASSERT_EQ(
+        SG_SERVICE_FN(Service, SGPKCS5Decrypt)(
+            plain.data(), &length, &epki, reinterpret_cast<const unsigned char*>(kPassword.data()),
+            static_cast<int>(kPassword.size())),
+        0);
+    const SGBinary p{plain.data(), static_cast<uint32_t>(length)};
+    SGPKCS8PrivateKeyInfo info{};
+    ASSERT_EQ(SG_SERVICE_FN(Service, SGPKCS8PrivateKeyInfo_Decode)(&info, &p), 0);
+    ASSERT_NE(info.randomNum, nullptr);
+    EXPECT_EQ(hex(bytesOf(*info.randomNum)), kRandomHex);
+    SG_SERVICE_FN(Service, SGPKCS8PrivateKeyInfo_Cleanse)(&info);
+    SG_SERVICE_FN(Service, SGPKCS8EncryptedPrivateKeyInfo_Cleanse)(&epki);
 }
 
 }  // namespace
