@@ -456,16 +456,20 @@ Bytes withScheme(const Bytes& epki, const std::string& dotted) {
     return out;
 }
 
-// The types openssl knows, both ways: our files opened by openssl pkcs8 and openssl's by us.
+// Every type both ways. Types openssl knows: our files opened by openssl pkcs8, openssl's by
+// us. The KISA types, which it does not: ours decrypted by openssl enc under the key and IV that
+// hashlib's PBKDF1 gives for our salt, and openssl enc's ciphertext under a salt of ours opened.
 TEST_F(PBE, EveryTypeBothWays) {
     const Bytes plain = materialFile("seed-cbc/plain.der");
     ASSERT_FALSE(plain.empty());
     struct Case {
         const char* name;
         int type, cipherId;
-        const char* opensslFile;  // made by openssl under the same scheme
+        const char* opensslFile;  // made by openssl under the same scheme; null: a KISA type
         int expected;             // of both directions
     } cases[] = {
+        {"KISA SEED-CBC", SG_PBE_KISA_SEED_CBC, 0, nullptr, 0},
+        {"KISA SHA-1 SEED-CBC", SG_PBE_KISA_SHA1_SEED_CBC, 0, nullptr, 0},
         {"PBES2 SEED-CBC", SG_PBE_PBES2, SG_CIPHER_SEED, "seed-cbc/key.der", 0},
         {"PBES2 ARIA-128-CBC", SG_PBE_PBES2, SG_CIPHER_ARIA128, "gpki/key.der", 0},
         {"PBES2 AES, cipher 0", SG_PBE_PBES2, SG_CIPHER_AES128, "aes-128-cbc/key.der", 0},
@@ -477,6 +481,14 @@ TEST_F(PBE, EveryTypeBothWays) {
         {"SHA-1 RC2-128", SG_PBE_SHA_RC2_128, 0, "sha1-rc2-128/key.der", 0},
         {"SHA-1 RC2-40", SG_PBE_SHA_RC2_40, 0, "sha1-rc2-40/key.der", 0},
     };
+    // The KISA rows' files, checked after one hashlib run for all of them.
+    const std::string theirSalt = "0011223344556677";
+    struct Kisa {
+        int type;
+        Bytes ours;
+    };
+    std::vector<Kisa> kisa;
+    std::vector<std::string> requests;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Epki ours;
@@ -486,6 +498,16 @@ TEST_F(PBE, EveryTypeBothWays) {
             Bytes back;
             ASSERT_EQ(decrypt(&back, ours.record, kPassword), 0);
             EXPECT_EQ(back, plain);
+        }
+        if (!c.opensslFile) {
+            const PbeParameter p = pbeParameterOf(ours.parameters());
+            EXPECT_EQ(p.iterations, 2048);
+            requests.push_back(pbkdf1Request("sha1", kPassword, p.saltHex, p.iterations));
+            requests.push_back(pbkdf1Request("sha1", kPassword, theirSalt, 1000));
+            kisa.push_back({c.type, bytesOf(ours.record.encryptedData)});
+            continue;
+        }
+        if (c.expected == 0) {
             Bytes file = ours.encode();
             if (c.cipherId == SG_CIPHER_ARIA128) file = withScheme(file, "1.2.410.200046.1.1.2");
             EXPECT_EQ(opensslDecrypt(file, kPassword), plain);
@@ -496,34 +518,13 @@ TEST_F(PBE, EveryTypeBothWays) {
             EXPECT_EQ(opened, plain);
         }
     }
-}
-
-// The KISA types, which openssl does not know: ours decrypted by openssl enc under the key and
-// IV that hashlib's PBKDF1 gives for our salt, and openssl enc's ciphertext opened by us.
-TEST_F(PBE, KisaTypesBothWays) {
-    const Bytes plain = materialFile("seed-cbc/plain.der");
-    ASSERT_FALSE(plain.empty());
-    const int types[] = {SG_PBE_KISA_SEED_CBC, SG_PBE_KISA_SHA1_SEED_CBC};
-    Epki ours[2];
-    std::vector<std::string> requests;
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(encrypt(ours[i], plain, kPassword, types[i], 2048), 0);
-        EXPECT_EQ(ours[i].record.algorithm, types[i]);
-        const PbeParameter p = pbeParameterOf(ours[i].parameters());
-        EXPECT_EQ(p.iterations, 2048);
-        requests.push_back(pbkdf1Request("sha1", kPassword, p.saltHex, p.iterations));
-    }
-    const std::string theirSalt = "0011223344556677";
-    requests.push_back(pbkdf1Request("sha1", kPassword, theirSalt, 1000));
     const std::vector<std::string> dk = hashlibPbkdf1(requests);
-    ASSERT_EQ(dk.size(), 3u);
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE(types[i]);
-        const auto [key, iv] = kisaKeyAndIv(types[i], dk[static_cast<size_t>(i)]);
-        EXPECT_EQ(opensslEnc(true, "seed-cbc", "-K " + key + " -iv " + iv,
-                             bytesOf(ours[i].record.encryptedData)),
-                  plain);
-        const auto [theirKey, theirIv] = kisaKeyAndIv(types[i], dk[2]);
+    ASSERT_EQ(dk.size(), 2 * kisa.size());
+    for (size_t i = 0; i < kisa.size(); ++i) {
+        SCOPED_TRACE(kisa[i].type);
+        const auto [key, iv] = kisaKeyAndIv(kisa[i].type, dk[2 * i]);
+        EXPECT_EQ(opensslEnc(true, "seed-cbc", "-K " + key + " -iv " + iv, kisa[i].ours), plain);
+        const auto [theirKey, theirIv] = kisaKeyAndIv(kisa[i].type, dk[2 * i + 1]);
         const Bytes encrypted =
             opensslEnc(false, "seed-cbc", "-K " + theirKey + " -iv " + theirIv, plain);
         ASSERT_FALSE(encrypted.empty());
@@ -534,7 +535,7 @@ TEST_F(PBE, KisaTypesBothWays) {
         ASSERT_EQ(SGPKCS5_SetPBES1PARAM(params.data(), &n, &s, 1000), 0);
         params.resize(n);
         SGBinary parameters = view(params);
-        const SGPKCS8EncryptedPrivateKeyInfo in{types[i], &parameters, view(encrypted)};
+        const SGPKCS8EncryptedPrivateKeyInfo in{kisa[i].type, &parameters, view(encrypted)};
         Bytes opened;
         ASSERT_EQ(decrypt(&opened, in, kPassword), 0);
         EXPECT_EQ(opened, plain);
