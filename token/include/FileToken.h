@@ -118,6 +118,11 @@ class TOKEN_EXPORT FileToken : public Token {
     std::vector<std::string> getGPKICertificatePaths(bool class1);
     CertificateSuite* getNPKICertificateSuite(const std::string& folder);
     CertificateSuite* getGPKICertificateSuite(const std::string& base);
+    // One certificate or key file of an open folder (names: the folder's entries, for their
+    // spelling), bounded and without following a link; null when absent or refused.
+    SGBinary* readPart(int folder, const std::string& folderPath,
+                       const std::vector<std::string>& names, const std::string& name);
+    void logSkipped(const char* operation, const std::string& path, int result, bool fileExpected);
     int notSupported(const char* operation);
 
   public:
