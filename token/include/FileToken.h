@@ -123,6 +123,9 @@ class TOKEN_EXPORT FileToken : public Token {
     SGBinary* readPart(int folder, const std::string& folderPath,
                        const std::vector<std::string>& names, const std::string& name);
     void logSkipped(const char* operation, const std::string& path, int result, bool fileExpected);
+    // Where following links ends for a scanned NPKI or GPKI folder: the folder itself for the
+    // home token, the medium's root for a removable one.
+    std::string scanTop(const std::string& folder) const;
     int notSupported(const char* operation);
 
   public:

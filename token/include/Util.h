@@ -94,6 +94,11 @@ class TOKEN_EXPORT Util {
     // The same for a file given by its path below root (see openFolderBelow).
     static int readFileBelow(std::string const& root, std::string const& path, unsigned int maxSize,
                              unsigned char** data, unsigned int* length);
+    // A whole file that the user chose (a PKCS #12 file in a file dialog), as readFileAt reads
+    // one: links are followed, as the dialog followed them, but the file is read only as a
+    // regular file within the bound.
+    static int readChosenFile(std::string const& path, unsigned int maxSize, unsigned char** data,
+                              unsigned int* length);
 
     // ---- Text from certificates --------------------------------------------------------------
     // Text made fit to show in a field of size bytes (NUL included): every control character

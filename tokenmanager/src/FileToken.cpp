@@ -322,10 +322,11 @@ int FileToken::sizeCertificateAndKey() {
 
 // ---- Scans ---------------------------------------------------------------------------------
 //
-// Below the NPKI and GPKI folders nothing is followed: every level is opened from its parent's
-// descriptor without following a symbolic link, and certificate and key files are read only as
-// regular files within a bound. A link is skipped with a log line, so a medium can never list,
-// read or later write anything outside its own tree.
+// Below the NPKI and GPKI folders (on a removable medium, below its root) nothing is followed:
+// every level is opened from its parent's descriptor without following a symbolic link, and
+// certificate and key files are read only as regular files within a bound. A link is skipped
+// with a log line, so a medium can never list, read or later write anything outside its own
+// tree. The home folder's NPKI and GPKI folders may be links of the user's own.
 
 // Logs an entry that a scan skips for what the medium holds in its place: a link, a FIFO or a
 // device where a file is expected, a file too large to be a certificate or key. Entries that are
@@ -338,11 +339,25 @@ void FileToken::logSkipped(const char* operation, const std::string& path, int r
                     Util::mediaResultText(result));
 }
 
+std::string FileToken::scanTop(const std::string& folder) const {
+    if (systemDrive) return folder;
+    // The medium's root is where its own tree begins: the NPKI and GPKI folders below it are the
+    // medium's too, and are not followed either.
+    for (const std::string suffix :
+         {std::string("/") + kNPKIFolder,
+          std::string("/") + kGPKIFolder + "/" + kGPKICertificateFolder}) {
+        if (folder.size() > suffix.size() &&
+            folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return folder.substr(0, folder.size() - suffix.size());
+    }
+    return folder;
+}
+
 std::vector<std::string> FileToken::getNPKICertificatePaths() {
     std::vector<std::string> paths;
     // The certificate folders of one CA folder's USER folder, in directory order.
     auto scanCA = [this, &paths](const std::string& npki, const char* ca) {
-        Folder root(Util::openFolderBelow(npki, npki));
+        Folder root(Util::openFolderBelow(scanTop(npki), npki));
         if (!root.open()) return;
         const std::string caName = spelledAs(Util::listFolderAt(root.fd()), ca);
         Folder caFolder(Util::openFolderAt(root.fd(), caName));
@@ -378,7 +393,7 @@ std::vector<std::string> FileToken::getNPKICertificatePaths() {
 std::vector<std::string> FileToken::getGPKICertificatePaths(bool class1) {
     std::vector<std::string> bases;
     for (const auto& gpki : gpkiFolders) {
-        Folder root(Util::openFolderBelow(gpki, gpki));
+        Folder root(Util::openFolderBelow(scanTop(gpki), gpki));
         if (!root.open()) continue;
         const std::string className =
             spelledAs(Util::listFolderAt(root.fd()), class1 ? "class1" : "class2");
@@ -418,7 +433,7 @@ SGBinary* FileToken::readPart(int folder, const std::string& folderPath,
 
 CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder) {
     const std::string* root = rootOf(npkiFolders, folder);
-    Folder holder(root ? Util::openFolderBelow(*root, folder) : Util::MEDIA_OUTSIDE);
+    Folder holder(root ? Util::openFolderBelow(scanTop(*root), folder) : Util::MEDIA_OUTSIDE);
     CertificateSuite* suite = newSuite(folder, PKI_TYPE_NPKI);
     if (!suite) return nullptr;
     if (holder.open()) {
@@ -456,7 +471,7 @@ CertificateSuite* FileToken::getGPKICertificateSuite(const std::string& base) {
     const std::string folder = base.substr(0, slash);
     const std::string stem = base.substr(slash + 1);
     const std::string* root = rootOf(gpkiFolders, folder);
-    Folder opened(root ? Util::openFolderBelow(*root, folder) : Util::MEDIA_OUTSIDE);
+    Folder opened(root ? Util::openFolderBelow(scanTop(*root), folder) : Util::MEDIA_OUTSIDE);
     CertificateSuite* suite = newSuite(base, PKI_TYPE_GPKI);
     if (!suite) return nullptr;
     if (opened.open()) {

@@ -193,6 +193,51 @@ int classifyOpenFailure(int folder, const char* name, int error) {
     return Util::MEDIA_NOT_FOUND;
 }
 
+// O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOCTTY: a terminal device must not
+// become the process's.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// The whole file of an open descriptor (closed here) when it is a regular file within the bound,
+// in a buffer from SGOS_calloc: 0 or a MediaResult.
+int readOpened(int fd, unsigned int maxSize, unsigned char** data, unsigned int* length) {
+    struct stat st;
+    int result = Util::MEDIA_OK;
+    if (::fstat(fd, &st) != 0)
+        result = Util::MEDIA_NOT_FOUND;
+    else if (!S_ISREG(st.st_mode))
+        result = Util::MEDIA_WRONG_TYPE;
+    else if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize ||
+             static_cast<uint64_t>(st.st_size) >= UINT32_MAX)
+        result = Util::MEDIA_TOO_LARGE;
+    if (result != Util::MEDIA_OK) {
+        ::close(fd);
+        return result;
+    }
+    const auto size = static_cast<uint32_t>(st.st_size);
+    auto* buffer = static_cast<unsigned char*>(TM_BASE(SGOS_calloc)(size ? size : 1, 1));
+    if (!buffer) {
+        ::close(fd);
+        return Util::MEDIA_NO_MEMORY;
+    }
+    // At most the measured size: a file that grows meanwhile is read no further.
+    uint32_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<uint32_t>(n);
+    }
+    ::close(fd);
+    if (got != size) {
+        TM_BASE(SGMemory_cleanse)(buffer, size);
+        TM_BASE(SGOS_free)(buffer);
+        return Util::MEDIA_SHORT_READ;
+    }
+    *data = buffer;
+    *length = size;
+    return Util::MEDIA_OK;
+}
+
 // One entry name of a folder: no separator, not "." or "..", not empty.
 bool isEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
@@ -556,48 +601,19 @@ int Util::readFileAt(int folder, std::string const& name, unsigned int maxSize,
     if (length) *length = 0;
     if (!data || !length || folder < 0) return MEDIA_NOT_FOUND;
     if (!isEntryName(name)) return MEDIA_OUTSIDE;
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOCTTY: a terminal device must
-    // not become the process's.
-    const int fd =
-        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::openat(folder, name.c_str(), kReadFlags | O_NOFOLLOW);
     if (fd < 0) return classifyOpenFailure(folder, name.c_str(), errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return MEDIA_NOT_FOUND;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return MEDIA_WRONG_TYPE;
-    }
-    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize ||
-        static_cast<uint64_t>(st.st_size) >= UINT32_MAX) {
-        ::close(fd);
-        return MEDIA_TOO_LARGE;
-    }
-    const auto size = static_cast<uint32_t>(st.st_size);
-    auto* buffer = static_cast<unsigned char*>(TM_BASE(SGOS_calloc)(size ? size : 1, 1));
-    if (!buffer) {
-        ::close(fd);
-        return MEDIA_NO_MEMORY;
-    }
-    // At most the measured size: a file that grows meanwhile is read no further.
-    uint32_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<uint32_t>(n);
-    }
-    ::close(fd);
-    if (got != size) {
-        TM_BASE(SGMemory_cleanse)(buffer, size);
-        TM_BASE(SGOS_free)(buffer);
-        return MEDIA_SHORT_READ;
-    }
-    *data = buffer;
-    *length = size;
-    return MEDIA_OK;
+    return readOpened(fd, maxSize, data, length);
+}
+
+int Util::readChosenFile(std::string const& path, unsigned int maxSize, unsigned char** data,
+                         unsigned int* length) {
+    if (data) *data = nullptr;
+    if (length) *length = 0;
+    if (!data || !length || path.empty()) return MEDIA_NOT_FOUND;
+    const int fd = ::open(path.c_str(), kReadFlags);
+    if (fd < 0) return MEDIA_NOT_FOUND;
+    return readOpened(fd, maxSize, data, length);
 }
 
 int Util::readFileBelow(std::string const& root, std::string const& path, unsigned int maxSize,

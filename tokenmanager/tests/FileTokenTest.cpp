@@ -457,6 +457,23 @@ TEST(FileTokenHostileMedia, OnlyTheMediumsOwnCertificatesAreListedOnceAndNothing
     EXPECT_EQ(log.find("\nFAKE"), std::string::npos);
 }
 
+TEST(FileTokenHostileMedia, ARemovableMediumsNPKIAndGPKIFoldersAreNotFollowedTheHomesAre) {
+    // A tree elsewhere, that a medium's NPKI and GPKI folders point at.
+    const std::string elsewhere = tokentest::freshFolder("elsewhere");
+    npkiHolder(elsewhere + "/NPKI/yessign/USER/h", certificate("/C=KR/O=yessign/CN=elsewhere"));
+    gpkiHolder(elsewhere + "/GPKI/Certificate/class2/g",
+               certificate("/C=KR/O=Government of Korea/CN=elsewhere-gpki"));
+    for (const bool home : {false, true}) {
+        SCOPED_TRACE(home ? "home token" : "removable medium");
+        Disk disk(home ? "linked-home" : "linked-medium");
+        disk.token.setSystemDrive(home);
+        fs::create_symlink(elsewhere + "/NPKI", disk.npki());
+        fs::create_directories(disk.base + "/GPKI");
+        fs::create_symlink(elsewhere + "/GPKI/Certificate", disk.gpki());
+        EXPECT_EQ(listRows(disk.token, -1).size(), home ? 2u : 0u);
+    }
+}
+
 TEST(FileTokenLookup, CertificatesAndPathsByItemId) {
     ListingTree tree;
     listRows(tree.disk.token, 1);  // GPKI suites are kept though not listed

@@ -289,6 +289,29 @@ TEST(UtilMedia, FilesAreReadOnlyAsRegularFilesWithinTheBound) {
               0);
     EXPECT_EQ(length, Util::kMaxCertificateFileSize + 1);
     SGOS_free(data);
+
+    // A file the user chose follows links, but is still read only as a bounded regular file.
+    const std::string h = media.root + "/CA/USER/holder/";
+    const struct {
+        std::string path;
+        int result;
+        unsigned int length;
+    } chosen[] = {
+        {h + "link-out", 0, 18},
+        {h + "over-bound", 0, Util::kMaxCertificateFileSize + 1},
+        {h + "sparse", Util::MEDIA_TOO_LARGE, 0},
+        {h + "fifo-out", Util::MEDIA_WRONG_TYPE, 0},
+        {h + "folder", Util::MEDIA_WRONG_TYPE, 0},
+        {h + "loop", Util::MEDIA_NOT_FOUND, 0},
+        {"", Util::MEDIA_NOT_FOUND, 0},
+    };
+    for (const auto& c : chosen) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(Util::readChosenFile(c.path, Util::kMaxPFXFileSize, &data, &length), c.result);
+        EXPECT_EQ(length, c.length);
+        EXPECT_EQ(data != nullptr, c.result == 0);
+        SGOS_free(data);
+    }
 }
 
 TEST(UtilMedia, FoldersBelowTheRootAreOpenedWithoutFollowingLinks) {
