@@ -116,8 +116,10 @@ class TOKEN_EXPORT FileToken : public Token {
     // Scans: user-folder paths of the NPKI folders in CA order, and GPKI base names.
     std::vector<std::string> getNPKICertificatePaths();
     std::vector<std::string> getGPKICertificatePaths(bool class1);
-    CertificateSuite* getNPKICertificateSuite(const std::string& folder);
-    CertificateSuite* getGPKICertificateSuite(const std::string& base);
+    // The suites of a scanned path, its folder opened through the listing's open parents.
+    class ParentFolder;
+    CertificateSuite* getNPKICertificateSuite(const std::string& folder, ParentFolder& parents);
+    CertificateSuite* getGPKICertificateSuite(const std::string& base, ParentFolder& parents);
     // One certificate or key file of an open folder (names: the folder's entries, for their
     // spelling), bounded and without following a link; null when absent or refused.
     SGBinary* readPart(int folder, const std::string& folderPath,

@@ -83,7 +83,7 @@ class TOKEN_EXPORT Util {
     // descriptor or a negative MediaResult. name is one entry, never a path.
     static int openFolderAt(int folder, std::string const& name);
     // The names in an open folder other than "." and "..", in the order the folder gives them.
-    // The caller's descriptor stays open and is not moved.
+    // The caller's descriptor stays open; every listing reads the folder from its start.
     static std::vector<std::string> listFolderAt(int folder);
     // The whole regular file name of an open folder, in a buffer from SGOS_calloc that the
     // caller releases with SGOS_free (and wipes first when it held a key): 0, or a MediaResult.

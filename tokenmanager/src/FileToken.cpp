@@ -119,6 +119,52 @@ const std::string* rootOf(const std::vector<std::string>& roots, const std::stri
     return found;
 }
 
+}  // namespace
+
+// The folder that holds a listing's holder folders (a USER folder) or GPKI files (a class
+// folder), opened below the scan's top without following links and kept open for the paths that
+// follow in it.
+class FileToken::ParentFolder {
+  public:
+    ParentFolder() = default;
+    ParentFolder(const ParentFolder&) = delete;
+    ParentFolder& operator=(const ParentFolder&) = delete;
+    ~ParentFolder() { close(); }
+
+    // The open parent of path, one of the roots' scans: a descriptor or a MediaResult.
+    int open(const FileToken& token, const std::vector<std::string>& roots,
+             const std::string& path) {
+        const std::string parent = path.substr(0, path.rfind('/'));
+        if (fd_ >= 0 && parent == path_) return fd_;
+        close();
+        path_ = parent;
+        const std::string* root = rootOf(roots, path);
+        fd_ = root ? Util::openFolderBelow(token.scanTop(*root), parent) : Util::MEDIA_OUTSIDE;
+        return fd_;
+    }
+    // The names in the open parent, listed once.
+    const std::vector<std::string>& names() {
+        if (!listed_ && fd_ >= 0) names_ = Util::listFolderAt(fd_);
+        listed_ = true;
+        return names_;
+    }
+
+  private:
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        names_.clear();
+        listed_ = false;
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    std::vector<std::string> names_;
+    bool listed_ = false;
+};
+
+namespace {
+
 // Key files are encrypted, but are wiped all the same before their memory is reused.
 void releasePart(SGBinary*& bin, bool secret) {
     if (!bin) return;
@@ -431,9 +477,11 @@ SGBinary* FileToken::readPart(int folder, const std::string& folderPath,
     return bin;
 }
 
-CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder) {
-    const std::string* root = rootOf(npkiFolders, folder);
-    Folder holder(root ? Util::openFolderBelow(scanTop(*root), folder) : Util::MEDIA_OUTSIDE);
+CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder,
+                                                     ParentFolder& parents) {
+    const int parent = parents.open(*this, npkiFolders, folder);
+    Folder holder(parent >= 0 ? Util::openFolderAt(parent, folder.substr(folder.rfind('/') + 1))
+                              : parent);
     CertificateSuite* suite = newSuite(folder, PKI_TYPE_NPKI);
     if (!suite) return nullptr;
     if (holder.open()) {
@@ -466,18 +514,18 @@ CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder) 
     return suite;
 }
 
-CertificateSuite* FileToken::getGPKICertificateSuite(const std::string& base) {
+CertificateSuite* FileToken::getGPKICertificateSuite(const std::string& base,
+                                                     ParentFolder& parents) {
     const size_t slash = base.rfind('/');
     const std::string folder = base.substr(0, slash);
     const std::string stem = base.substr(slash + 1);
-    const std::string* root = rootOf(gpkiFolders, folder);
-    Folder opened(root ? Util::openFolderBelow(scanTop(*root), folder) : Util::MEDIA_OUTSIDE);
+    const int opened = parents.open(*this, gpkiFolders, base);
     CertificateSuite* suite = newSuite(base, PKI_TYPE_GPKI);
     if (!suite) return nullptr;
-    if (opened.open()) {
-        const auto names = Util::listFolderAt(opened.fd());
+    if (opened >= 0) {
+        const auto& names = parents.names();
         auto part = [&](const char* suffix) {
-            return readPart(opened.fd(), folder, names, stem + suffix);
+            return readPart(opened, folder, names, stem + suffix);
         };
         suite->signCert = part(kGPKISignCert);
         suite->signKey = part(kGPKISignKey);
@@ -553,8 +601,15 @@ int FileToken::getCertificateList(ShortCertificate** list, unsigned int* count, 
         }
         if (listed) rows.push_back(identifier);
     };
-    auto npkiSuite = [this](const std::string& path) { return getNPKICertificateSuite(path); };
-    auto gpkiSuite = [this](const std::string& base) { return getGPKICertificateSuite(base); };
+    // The holders of one USER folder, and the bases of one class folder, come one after the
+    // other: their folder is opened once for all of them.
+    ParentFolder parents;
+    auto npkiSuite = [&](const std::string& path) {
+        return getNPKICertificateSuite(path, parents);
+    };
+    auto gpkiSuite = [&](const std::string& base) {
+        return getGPKICertificateSuite(base, parents);
+    };
     for (const auto& path : npkiPaths) take(path, npkiSuite, npki);
     for (const auto& base : class2Bases) take(base, gpkiSuite, gpkiClass2);
     for (const auto& base : class1Bases) take(base, gpkiSuite, gpkiClass1);

@@ -186,6 +186,7 @@ bool writeAll(int fd, const unsigned char* data, size_t length) {
 int classifyOpenFailure(int folder, const char* name, int error) {
     struct stat st;
     if (error == ELOOP) return Util::MEDIA_LINK;
+    if (error == ENOENT) return Util::MEDIA_NOT_FOUND;  // the usual case: one look is enough
     if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode)) return Util::MEDIA_LINK;
         if (error == ENOTDIR || error == ENXIO || error == EISDIR) return Util::MEDIA_WRONG_TYPE;
@@ -578,20 +579,21 @@ int Util::openFolderBelow(std::string const& root, std::string const& path) {
 
 std::vector<std::string> Util::listFolderAt(int folder) {
     std::vector<std::string> names;
-    // A descriptor of its own, so that the caller's stays open and keeps its position.
-    const int own = folder >= 0 ? ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (own < 0) return names;
-    DIR* dir = ::fdopendir(own);
-    if (!dir) {
-        ::close(own);
-        return names;
+    // Straight from the caller's descriptor, from the folder's start: a listing per holder
+    // folder is the scans' main cost, and a second descriptor would double its calls.
+    if (folder < 0 || ::lseek(folder, 0, SEEK_SET) != 0) return names;
+    alignas(dirent64) char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::getdents64(folder, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+            names.emplace_back(name);
+        }
     }
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        names.emplace_back(name);
-    }
-    ::closedir(dir);
     return names;
 }
 
