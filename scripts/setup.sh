@@ -29,16 +29,22 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-# Keep package scripts from starting daemons (slapd) during the install.
-policy=/usr/sbin/policy-rc.d
+# Keep package scripts from starting daemons (slapd) during the install. A policy file that is
+# already there (container and cloud images have one) is the machine's own and stays.
+policy=${BRINDLOW_POLICY_RC_D:-/usr/sbin/policy-rc.d}
 added_policy=0
+cleanup() {
+  local status=$?
+  if [ "$added_policy" = 1 ]; then "${sudo[@]}" rm -f "$policy"; fi
+  # The trap's own last status would become the script's: keep the one the script ended with.
+  return "$status"
+}
+trap cleanup EXIT
 if [ ! -e "$policy" ]; then
   printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
-  "${sudo[@]}" chmod 755 "$policy"
   added_policy=1
+  "${sudo[@]}" chmod 755 "$policy"
 fi
-cleanup() { [ "$added_policy" = 1 ] && "${sudo[@]}" rm -f "$policy"; }
-trap cleanup EXIT
 
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q

@@ -1,6 +1,5 @@
 #include "SGDER.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -100,11 +99,9 @@ int write(ASN1Context* c, int tag, const unsigned char* value, uint32_t length) 
 int readType(ASN1Context* c, int tag) {
     if (!c || !c->data) return SG_CRYPTO_ERR_ARGUMENT;
     if (c->position >= c->size) return SG_DER_ERR_LENGTH;
-    const int found = c->data[c->position];
-    if (tag != SG_DER_RAW && found != tag) {
-        std::printf("ASN1ReadType: current(%x) request(%x)\n", found, tag);
-        return SG_DER_ERR_TAG;
-    }
+    // A wrong tag is reported by its code only: the input may come from anyone, and the library
+    // writes nothing to the process's standard output. Callers log the code in their own terms.
+    if (tag != SG_DER_RAW && c->data[c->position] != tag) return SG_DER_ERR_TAG;
     ++c->position;
     return 0;
 }
@@ -180,14 +177,7 @@ int ASN1WriteTypeAndLength(ASN1Context* context, int tag, int length) {
 }
 
 int ASN1Read(ASN1Context* context, int tag, unsigned int* length) {
-    if (tag == SG_DER_RAW) {
-        std::printf("ASN1ReadType: current(%x) request(%x)\n",
-                    context && context->data && context->position < context->size
-                        ? context->data[context->position]
-                        : 0,
-                    tag);
-        return SG_DER_ERR_TAG;
-    }
+    if (tag == SG_DER_RAW) return SG_DER_ERR_TAG;
     return read(context, tag, length);
 }
 

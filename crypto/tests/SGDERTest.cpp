@@ -159,7 +159,8 @@ TEST(SGDER, ReaderTagsAndValues) {
         unsigned length = 0;
         testing::internal::CaptureStdout();
         EXPECT_EQ(ASN1Read(&r.c, SG_DER_INTEGER, &length), 2001);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "ASN1ReadType: current(4) request(2)\n");
+        // Malformed input is reported by its code; nothing reaches standard output.
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(r.c.position, 0u);
     }
     {
@@ -194,7 +195,7 @@ TEST(SGDER, ReaderTagsAndValues) {
         ASSERT_EQ(ASN1ReadType(&r.c, SG_DER_RAW), 0);  // consumed unchecked
         testing::internal::CaptureStdout();
         EXPECT_EQ(ASN1Read(&r.c, SG_DER_RAW, &length), 2001);
-        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         ASSERT_EQ(SGCrypto_ASN1Read(&r.c, SG_DER_RAW, &length), 0);
         EXPECT_EQ(length, 1u);
         EXPECT_EQ(r.c.value[0], 0x07);

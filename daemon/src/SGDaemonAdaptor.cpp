@@ -1,5 +1,6 @@
 #include "SGDaemonAdaptor.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Bundle.h"
@@ -202,10 +203,17 @@ int SGDaemon_AdaptorIniparserGetBoolean(SGConfigDictionary* dictionary, const ch
 }
 
 int SGDaemon_AdaptorReadSocket(int socket, void* buffer, int length) {
-    return socketRecv(socket, buffer, length, kSocketTimeout);
+    // Until its request is complete, a connection's reads end at its deadline (in whole seconds,
+    // rounded up); past it, a read takes only what has already arrived.
+    int timeout = kSocketTimeout;
+    if (const long long left = requestTimeLeftMs(socket); left >= 0)
+        timeout = static_cast<int>(std::min<long long>(kSocketTimeout, (left + 999) / 1000));
+    return socketRecv(socket, buffer, length, timeout);
 }
 
 int SGDaemon_AdaptorWriteSocket(int socket, const void* buffer, int length) {
+    // The module answers: the request it read was complete.
+    connectionAnswered(socket);
     return socketSend(socket, buffer, length, kSocketTimeout);
 }
 

@@ -73,6 +73,28 @@ struct Job {
 bool shutdownRequested();
 SGDaemonProcess* processList();
 
+// ---- Slow and idle clients ------------------------------------------------------------------
+// Every accepted connection must deliver a complete request within a deadline from its accept;
+// until then no read of the module waits past it (a read past it takes only bytes already
+// there), and a connection that missed it is closed at once. The request counts as complete
+// when the module first writes on the connection; from then on the per-read time-out alone
+// applies. Workers above the pool's starting number end after an idle lifetime.
+constexpr int kRequestDeadlineMs = 10000;
+constexpr int kIdleWorkerLifetimeMs = 60000;
+// Sets both (milliseconds; 0 or less restores the default), for connections accepted and
+// workers idle from then on.
+void setServiceTimings(int requestDeadlineMs, int idleWorkerLifetimeMs);
+int requestDeadlineMs();
+int idleWorkerLifetimeMs();
+
+void connectionAccepted(int socket);  // the deadline starts
+void connectionAnswered(int socket);  // the module wrote: the request was complete
+void connectionClosing(int socket);   // forgotten before the socket is closed
+// Milliseconds left before the socket's deadline (0 once it has passed), or -1 when it has
+// none (its request is complete, or the host did not accept it).
+long long requestTimeLeftMs(int socket);
+bool requestExpired(int socket);
+
 }  // namespace sgdaemon
 
 struct SGDaemonThreadPool {

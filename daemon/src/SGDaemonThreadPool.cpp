@@ -2,7 +2,9 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "SGDaemonInternal.h"
 
@@ -13,6 +15,10 @@ namespace {
 constexpr int kClosingReadBytes = 10;
 constexpr int kClosingReadTimeout = 3;
 constexpr char kAdminName[] = "admin";
+// Connections waiting for a worker in a pool without a maximum.
+constexpr int kUnlimitedPoolQueue = 100;
+
+using Clock = std::chrono::steady_clock;
 
 // Pools in registration order reversed: each new pool is put in front.
 std::atomic<SGDaemonThreadPool*> gPools{nullptr};
@@ -106,6 +112,7 @@ bool reserveWorkers(SGDaemonThreadPool* pool, int n) {
 void dropQueuedJobs(SGDaemonThreadPool* pool) {
     while (Job* job = pool->first) {
         pool->first = job->next;
+        connectionClosing(job->socket);
         socketClose(job->socket);
         release(job);
     }
@@ -143,6 +150,7 @@ void freePool(SGDaemonThreadPool* pool) {
     release(pool->workers);
     while (Job* job = pool->first) {
         pool->first = job->next;
+        connectionClosing(job->socket);
         socketClose(job->socket);
         release(job);
     }
@@ -151,6 +159,61 @@ void freePool(SGDaemonThreadPool* pool) {
     if (pool->condition) SGB(SGThread_CondDestroy)(pool->condition);
     if (pool->mutex) SGB(SGThread_MutexDestroy)(pool->mutex, 0);
     release(pool);
+}
+
+// The most accepted connections that wait for a worker, with the pool locked: as many as the
+// pool may have workers. Beyond them, connections wait in the kernel's listen queue, which is
+// bounded too and holds no descriptor of the process.
+int queueLimit(const SGDaemonThreadPool* pool) {
+    const SGDaemonConfigService* service = SGDaemon_GetConfigService(pool->name);
+    const int max =
+        service && service->maxpoolsize != -1 ? service->maxpoolsize : kUnlimitedPoolQueue;
+    return std::max({max, pool->initial, 1});
+}
+
+// Waits until the pool's queue has room for one more connection.
+void waitForQueueRoom(SGDaemonThreadPool* pool, unsigned hash) {
+    for (bool logged = false;; sleepMilliseconds(10)) {
+        PoolLock lock(pool);
+        if (pool->queued < queueLimit(pool)) return;
+        if (!logged)
+            SGLog_Write(SG_LOG_LEVEL_DEBUG,
+                        "thread pool (%s[%u]) : queue full (%d). connections wait to be accepted.",
+                        pool->name, hash, pool->queued);
+        logged = true;
+    }
+}
+
+// Waits for a job with the pool locked. The worker at the top of a pool that has more workers
+// than it started with leaves it once idle for the idle lifetime: it marks itself stopped, and
+// wakes the others so that the next one at the top may follow.
+void waitForJob(SGDaemonThreadPool* pool, SGDaemonWorker* worker, Clock::time_point idleSince) {
+    const int index = worker->index;
+    const bool surplus =
+        pool->count > pool->initial && index == pool->count - 1 && pool->workers[index] == worker;
+    if (!surplus) {
+        SGB(SGThread_CondWait)(pool->condition, pool->mutex);
+        return;
+    }
+    const auto lifetime = std::chrono::milliseconds(idleWorkerLifetimeMs());
+    const auto left = idleSince + lifetime - Clock::now();
+    if (left > Clock::duration::zero()) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const long long until = now.tv_sec * 1000000000LL + now.tv_nsec +
+                                std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const SGThreadDeadline deadline{static_cast<int32_t>(until / 1000000000LL),
+                                        static_cast<int32_t>(until % 1000000000LL)};
+        SGB(SGThread_CondTimedwait)(pool->condition, pool->mutex, &deadline);
+        return;  // the caller looks for a job again, and comes back here
+    }
+    SGLog_Write(SG_LOG_LEVEL_DEBUG,
+                "slave thread (%s[%d]) : idle for %d ms above the pool's %d workers, ending.",
+                worker->name, index, idleWorkerLifetimeMs(), pool->initial);
+    pool->workers[index] = nullptr;
+    --pool->count;
+    worker->state = SG_DAEMON_WORKER_STOP;
+    SGB(SGThread_CondBroadcast)(pool->condition);
 }
 
 }  // namespace
@@ -246,6 +309,7 @@ void* SGDaemon_ThreadPoolmaster(void* argument) {
     SGLog_Write(SG_LOG_LEVEL_DEBUG, "thread pool (%s[%u]) : begin.", name, hash);
 
     for (;;) {
+        waitForQueueRoom(pool, hash);
         SGLog_Write(SG_LOG_LEVEL_DEBUG, "thread pool (%s[%u]) : listen socket (%d).", name, hash,
                     pool->listener);
         char peer[1024] = {};
@@ -258,11 +322,13 @@ void* SGDaemon_ThreadPoolmaster(void* argument) {
             SGB(SGOS_sleep)(1);
             continue;
         }
+        connectionAccepted(socket);
         auto* job = static_cast<Job*>(allocZero(sizeof(Job)));
         if (!job) {
             SGLog_Write(SG_LOG_LEVEL_FATAL,
                         "thread pool (%s[%u]) : memory allocatioin failed for new job.", name,
                         hash);
+            connectionClosing(socket);
             socketClose(socket);
             SGB(SGOS_sleep)(1);
             continue;
@@ -323,8 +389,9 @@ void* SGDaemon_ThreadPoolSlave(void* argument) {
         SGLog_Write(SG_LOG_LEVEL_DEBUG,
                     "slave thread (%s[%d]) : increase available thread count after : %d", name,
                     index, pool->idle);
+        const Clock::time_point idleSince = Clock::now();
         while (!pool->first && worker->state != SG_DAEMON_WORKER_STOP)
-            SGB(SGThread_CondWait)(pool->condition, pool->mutex);
+            waitForJob(pool, worker, idleSince);
         --pool->idle;
         if (worker->state == SG_DAEMON_WORKER_STOP) {
             // Marked while waiting: end now, and pass on a wake-up meant for a job.
@@ -345,9 +412,18 @@ void* SGDaemon_ThreadPoolSlave(void* argument) {
         // from ever reaching a missing one.
         if (pool->guest.service) pool->guest.service(worker);
 
-        SGLog_Write(SG_LOG_LEVEL_DEBUG, "Dummy Recv Start");
-        char rest[kClosingReadBytes];
-        socketRecv(job->socket, rest, sizeof rest, kClosingReadTimeout);
+        if (requestExpired(job->socket)) {
+            // No complete request by its deadline: closed at once, the worker is needed.
+            SGLog_Write(SG_LOG_LEVEL_WARNING,
+                        "slave thread (%s[%d]) : no complete request within %d ms. connection "
+                        "closed.",
+                        name, index, requestDeadlineMs());
+        } else {
+            SGLog_Write(SG_LOG_LEVEL_DEBUG, "Dummy Recv Start");
+            char rest[kClosingReadBytes];
+            socketRecv(job->socket, rest, sizeof rest, kClosingReadTimeout);
+        }
+        connectionClosing(job->socket);
         socketClose(job->socket);
         release(job);
 

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DaemonTestSupport.h"
@@ -161,6 +164,62 @@ TEST_F(PoolTest, ResizeDownAndUp) {
     EXPECT_TRUE(logged(kRefusalText));
     EXPECT_EQ(daemon_->resize(0), 6001);
     EXPECT_EQ(daemon_->resize(5, "NoSuchService"), 6015);
+    EXPECT_EQ(exchange(port_, "ECHO after").value_or(""), "after");
+}
+
+TEST_F(PoolTest, SilentAndDrippingClientsLoseTheirWorkersAndThePoolShrinksBack) {
+    constexpr int kDeadlineMs = 3000;
+    start([] { sgdaemon::setServiceTimings(kDeadlineMs, 300); });
+    ASSERT_TRUE(poolIs(10, 10, 0)) << poolText();
+
+    // More clients than the pool's maximum of workers and its queue together: silent ones, and
+    // ones that send a byte of a request that never ends every 300 ms.
+    const auto burst = Clock::now();
+    std::vector<int> silent = hold(100);
+    std::vector<int> dripping = hold(105);
+    ASSERT_EQ(silent.size() + dripping.size(), 205u);
+    std::atomic<bool> stop{false};
+    std::thread drip([&] {
+        while (!stop) {
+            for (int fd : dripping) send(fd, "E", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    // Every worker is taken and the queue holds as many connections as the pool has workers;
+    // the last five wait in the kernel, not accepted.
+    EXPECT_TRUE(poolIs(100, 0, 100, 2500)) << poolText();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(daemon_->pool().queued, 100) << poolText();
+
+    // A normal client behind all of them is answered once their deadline has passed.
+    const int client = connectTo(port_);
+    ASSERT_GE(client, 0);
+    ASSERT_TRUE(sendText(client, "ECHO normal\n"));
+    EXPECT_EQ(readLine(client, kDeadlineMs + 5000).value_or("no answer"), "normal");
+    close(client);
+    EXPECT_LT(Clock::now() - burst, std::chrono::milliseconds(kDeadlineMs + 3000));
+
+    // The host closed every connection of the burst, the five accepted last within their own
+    // deadline after the others.
+    const auto allClosed = burst + std::chrono::milliseconds(3 * kDeadlineMs + 3000);
+    int open = 0;
+    for (const std::vector<int>* fds : {&silent, &dripping})
+        for (int fd : *fds) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(allClosed - Clock::now());
+            if (millisecondsUntilClosed(fd, static_cast<int>(std::max<long>(left.count(), 1))) < 0)
+                ++open;
+        }
+    stop = true;
+    drip.join();
+    for (const std::vector<int>* fds : {&silent, &dripping})
+        for (int fd : *fds) close(fd);
+    EXPECT_EQ(open, 0);
+    EXPECT_TRUE(logged("no complete request within 3000 ms. connection closed.", 205));
+
+    // Idle again, the pool returns to the workers it started with.
+    EXPECT_TRUE(poolIs(10, 10, 0, 10000)) << poolText();
+    EXPECT_TRUE(logged("idle for 300 ms above the pool's 10 workers, ending.", 90));
     EXPECT_EQ(exchange(port_, "ECHO after").value_or(""), "after");
 }
 

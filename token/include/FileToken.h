@@ -116,8 +116,18 @@ class TOKEN_EXPORT FileToken : public Token {
     // Scans: user-folder paths of the NPKI folders in CA order, and GPKI base names.
     std::vector<std::string> getNPKICertificatePaths();
     std::vector<std::string> getGPKICertificatePaths(bool class1);
-    CertificateSuite* getNPKICertificateSuite(const std::string& folder);
-    CertificateSuite* getGPKICertificateSuite(const std::string& base);
+    // The suites of a scanned path, its folder opened through the listing's open parents.
+    class ParentFolder;
+    CertificateSuite* getNPKICertificateSuite(const std::string& folder, ParentFolder& parents);
+    CertificateSuite* getGPKICertificateSuite(const std::string& base, ParentFolder& parents);
+    // One certificate or key file of an open folder (names: the folder's entries, for their
+    // spelling), bounded and without following a link; null when absent or refused.
+    SGBinary* readPart(int folder, const std::string& folderPath,
+                       const std::vector<std::string>& names, const std::string& name);
+    void logSkipped(const char* operation, const std::string& path, int result, bool fileExpected);
+    // Where following links ends for a scanned NPKI or GPKI folder: the folder itself for the
+    // home token, the medium's root for a removable one.
+    std::string scanTop(const std::string& folder) const;
     int notSupported(const char* operation);
 
   public:

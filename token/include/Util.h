@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "TokenDefs.h"
 
@@ -45,6 +47,70 @@ class TOKEN_EXPORT Util {
     // Whether the file can be rewritten: 0; -1 unreadable; -2 backup not written; -3 not
     // deleted; -4 not rewritten (the content is put back from the backup when possible).
     static int checkFileAuth(std::wstring path);
+    // ---- Media that anyone may have prepared ------------------------------------------------
+    // Certificate folders are read (and later written) only through these: folders are opened
+    // level by level from their parent's descriptor without following a symbolic link, and files
+    // are read only when the opened descriptor is a regular file within a bound, so a medium
+    // can never make the system read or write outside its own tree, wait on a FIFO or a device,
+    // or read a sparse giant. Paths are the bytes the file system sees (UTF-8).
+
+    // Bounds far above real files: a certificate or key file is a few KiB, a PKCS #12 file a
+    // few tens of KiB.
+    static constexpr unsigned int kMaxCertificateFileSize = 64 * 1024;
+    static constexpr unsigned int kMaxPFXFileSize = 1024 * 1024;
+
+    // What the functions below answer instead of a descriptor or a file.
+    enum MediaResult : int {
+        MEDIA_OK = 0,
+        MEDIA_NOT_FOUND = -1,   // cannot be opened: missing, or no access
+        MEDIA_NO_MEMORY = -2,   // the buffer cannot be allocated
+        MEDIA_SHORT_READ = -3,  // the file yielded fewer bytes than it measured
+        MEDIA_LINK = -4,        // a symbolic link, not followed
+        MEDIA_WRONG_TYPE = -5,  // not a regular file (FIFO, device, socket, folder), or not a
+                                // folder where one is expected
+        MEDIA_TOO_LARGE = -6,   // a file above the bound, not read
+        MEDIA_OUTSIDE = -7      // a name or path that does not stay below its folder or root
+    };
+    // A short text of a MediaResult for log lines.
+    static const char* mediaResultText(int result);
+
+    // Opens the folder path, which is root or lies below it: root itself is opened as it is
+    // (links included; it is the medium's own top), every level below it relative to its
+    // parent's descriptor without following a link. A read-only, close-on-exec descriptor
+    // that the caller closes, or a negative MediaResult ("." and ".." levels are MEDIA_OUTSIDE).
+    static int openFolderBelow(std::string const& root, std::string const& path);
+    // Opens the entry name of an open folder as a folder without following a link: a
+    // descriptor or a negative MediaResult. name is one entry, never a path.
+    static int openFolderAt(int folder, std::string const& name);
+    // The names in an open folder other than "." and "..", in the order the folder gives them.
+    // The caller's descriptor stays open; every listing reads the folder from its start.
+    static std::vector<std::string> listFolderAt(int folder);
+    // The whole regular file name of an open folder, in a buffer from SGOS_calloc that the
+    // caller releases with SGOS_free (and wipes first when it held a key): 0, or a MediaResult.
+    // A link, anything but a regular file and a file above maxSize are refused unread, all
+    // checked with fstat on the opened descriptor; a FIFO or device is never waited on.
+    static int readFileAt(int folder, std::string const& name, unsigned int maxSize,
+                          unsigned char** data, unsigned int* length);
+    // The same for a file given by its path below root (see openFolderBelow).
+    static int readFileBelow(std::string const& root, std::string const& path, unsigned int maxSize,
+                             unsigned char** data, unsigned int* length);
+    // A whole file that the user chose (a PKCS #12 file in a file dialog), as readFileAt reads
+    // one: links are followed, as the dialog followed them, but the file is read only as a
+    // regular file within the bound.
+    static int readChosenFile(std::string const& path, unsigned int maxSize, unsigned char** data,
+                              unsigned int* length);
+
+    // ---- Text from certificates --------------------------------------------------------------
+    // Text made fit to show in a field of size bytes (NUL included): every control character
+    // (C0, DEL, C1) and line or paragraph separator becomes a blank, every byte that is not
+    // UTF-8 becomes U+FFFD, and a text longer than the field is cut at a whole character and
+    // ends with "…". Only an empty text gives an empty field. Nothing is written for a null out
+    // or a size below 8.
+    static void displayText(std::string_view text, char* out, unsigned int size);
+    // Text fit for one log line: control characters (C0, DEL, C1) are written as "\xHH" (the
+    // bytes of their UTF-8 form), everything else is kept as it is.
+    static std::string logText(std::string_view text);
+
     // The home folder from the user database.
     static std::wstring getHomePath();
     static std::wstring getConfigPath();

@@ -7,9 +7,10 @@
 #include <string_view>
 #include <cwctype>
 
+#include <unistd.h>
+
 #include "Logger.h"
 #include "SGDigest.h"
-#include "SGFile.h"
 #include "SGHex.h"
 #include "SGMemory.h"
 #include "SGOS.h"
@@ -39,6 +40,8 @@ constexpr const char* kGPKIIssuer = "Government of Korea";
 constexpr size_t kGPKIIssuerLength = 19;
 constexpr size_t kNameCompare = 256;  // names are compared over at most this many characters
 constexpr unsigned int kTextSize = 1024;
+// What one listing keeps of a medium at most: real media hold a few MiB.
+constexpr uint64_t kMaxListedBytes = 64ull << 20;
 
 // The CA folders scanned for user certificates, in three passes: the first six, then KECA, then
 // KSIGN. The other program variant scans Lindsign before yessign.
@@ -86,16 +89,81 @@ std::string childPath(const std::string& folder, const std::string& name) {
     return folder + "/" + (names ? spelledAs(*names, name) : name);
 }
 
-// A file's bytes as a new buffer; null when it cannot be read or is empty.
-SGBinary* readPart(const std::string& path) {
-    SGBinary* bin = TM_BASE(SGBinary_New)(0);
-    if (!bin) return nullptr;
-    if (TM_BASE(SGFile_ReadBinary)(bin, path.c_str()) != 0 || !bin->data || bin->length == 0) {
-        TM_BASE(SGBinary_Free)(bin);
-        return nullptr;
+// An open folder of a medium, closed with the object.
+class Folder {
+  public:
+    explicit Folder(int fd) : fd_(fd) {}
+    ~Folder() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    return bin;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    bool open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // The MediaResult of a failed open.
+    int result() const { return fd_ >= 0 ? 0 : fd_; }
+
+  private:
+    int fd_;
+};
+
+// The medium's root that a scanned path lies below: the longest folder of the list that is a
+// prefix of it at a "/".
+const std::string* rootOf(const std::vector<std::string>& roots, const std::string& path) {
+    const std::string* found = nullptr;
+    for (const auto& root : roots) {
+        if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+            path[root.size()] == '/' && (!found || root.size() > found->size()))
+            found = &root;
+    }
+    return found;
 }
+
+}  // namespace
+
+// The folder that holds a listing's holder folders (a USER folder) or GPKI files (a class
+// folder), opened below the scan's top without following links and kept open for the paths that
+// follow in it.
+class FileToken::ParentFolder {
+  public:
+    ParentFolder() = default;
+    ParentFolder(const ParentFolder&) = delete;
+    ParentFolder& operator=(const ParentFolder&) = delete;
+    ~ParentFolder() { close(); }
+
+    // The open parent of path, one of the roots' scans: a descriptor or a MediaResult.
+    int open(const FileToken& token, const std::vector<std::string>& roots,
+             const std::string& path) {
+        const std::string parent = path.substr(0, path.rfind('/'));
+        if (fd_ >= 0 && parent == path_) return fd_;
+        close();
+        path_ = parent;
+        const std::string* root = rootOf(roots, path);
+        fd_ = root ? Util::openFolderBelow(token.scanTop(*root), parent) : Util::MEDIA_OUTSIDE;
+        return fd_;
+    }
+    // The names in the open parent, listed once.
+    const std::vector<std::string>& names() {
+        if (!listed_ && fd_ >= 0) names_ = Util::listFolderAt(fd_);
+        listed_ = true;
+        return names_;
+    }
+
+  private:
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        names_.clear();
+        listed_ = false;
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    std::vector<std::string> names_;
+    bool listed_ = false;
+};
+
+namespace {
 
 // Key files are encrypted, but are wiped all the same before their memory is reused.
 void releasePart(SGBinary*& bin, bool secret) {
@@ -299,21 +367,62 @@ int FileToken::sizeCertificateAndKey() {
 }
 
 // ---- Scans ---------------------------------------------------------------------------------
+//
+// Below the NPKI and GPKI folders (on a removable medium, below its root) nothing is followed:
+// every level is opened from its parent's descriptor without following a symbolic link, and
+// certificate and key files are read only as regular files within a bound. A link is skipped
+// with a log line, so a medium can never list, read or later write anything outside its own
+// tree. The home folder's NPKI and GPKI folders may be links of the user's own.
+
+// Logs an entry that a scan skips for what the medium holds in its place: a link, a FIFO or a
+// device where a file is expected, a file too large to be a certificate or key. Entries that are
+// merely missing, and stray files where a folder may be, are skipped silently.
+void FileToken::logSkipped(const char* operation, const std::string& path, int result,
+                           bool fileExpected) {
+    if (result == Util::MEDIA_LINK || result == Util::MEDIA_TOO_LARGE ||
+        result == Util::MEDIA_SHORT_READ || (fileExpected && result == Util::MEDIA_WRONG_TYPE))
+        TOKEN_FATAL(logger, "%s - skipped %s (%s)", operation, path.c_str(),
+                    Util::mediaResultText(result));
+}
+
+std::string FileToken::scanTop(const std::string& folder) const {
+    if (systemDrive) return folder;
+    // The medium's root is where its own tree begins: the NPKI and GPKI folders below it are the
+    // medium's too, and are not followed either.
+    for (const std::string suffix :
+         {std::string("/") + kNPKIFolder,
+          std::string("/") + kGPKIFolder + "/" + kGPKICertificateFolder}) {
+        if (folder.size() > suffix.size() &&
+            folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return folder.substr(0, folder.size() - suffix.size());
+    }
+    return folder;
+}
 
 std::vector<std::string> FileToken::getNPKICertificatePaths() {
     std::vector<std::string> paths;
     // The certificate folders of one CA folder's USER folder, in directory order.
-    auto scanCA = [&paths](const std::string& npki, const char* ca) {
-        const std::string user = childPath(childPath(npki, ca), kUserFolder);
-        const auto holders = listFolder(user);
-        if (!holders) return;
-        for (const auto& holder : *holders) {
-            const std::string folder = user + "/" + holder;
-            const auto files = listFolder(folder);
-            if (!files) continue;  // not a folder
-            const bool hasCert = std::any_of(files->begin(), files->end(),
+    auto scanCA = [this, &paths](const std::string& npki, const char* ca) {
+        Folder root(Util::openFolderBelow(scanTop(npki), npki));
+        if (!root.open()) return;
+        const std::string caName = spelledAs(Util::listFolderAt(root.fd()), ca);
+        Folder caFolder(Util::openFolderAt(root.fd(), caName));
+        logSkipped("getNPKICertificatePaths", npki + "/" + caName, caFolder.result(), false);
+        if (!caFolder.open()) return;
+        const std::string userName = spelledAs(Util::listFolderAt(caFolder.fd()), kUserFolder);
+        Folder user(Util::openFolderAt(caFolder.fd(), userName));
+        const std::string userPath = npki + "/" + caName + "/" + userName;
+        logSkipped("getNPKICertificatePaths", userPath, user.result(), false);
+        if (!user.open()) return;
+        for (const auto& holder : Util::listFolderAt(user.fd())) {
+            const std::string folder = userPath + "/" + holder;
+            Folder h(Util::openFolderAt(user.fd(), holder));
+            logSkipped("getNPKICertificatePaths", folder, h.result(), false);
+            if (!h.open()) continue;  // not a folder
+            const auto files = Util::listFolderAt(h.fd());
+            const bool hasCert = std::any_of(files.begin(), files.end(),
                                              [](const auto& f) { return sameName(f, kSignCert); });
-            const bool hasKey = std::any_of(files->begin(), files->end(),
+            const bool hasKey = std::any_of(files.begin(), files.end(),
                                             [](const auto& f) { return sameName(f, kSignKey); });
             if (hasCert && hasKey) paths.push_back(folder);
         }
@@ -330,28 +439,60 @@ std::vector<std::string> FileToken::getNPKICertificatePaths() {
 std::vector<std::string> FileToken::getGPKICertificatePaths(bool class1) {
     std::vector<std::string> bases;
     for (const auto& gpki : gpkiFolders) {
-        const std::string folder = childPath(gpki, class1 ? "class1" : "class2");
-        const auto names = listFolder(folder);
-        if (!names) continue;
-        for (const auto& name : *names) {
+        Folder root(Util::openFolderBelow(scanTop(gpki), gpki));
+        if (!root.open()) continue;
+        const std::string className =
+            spelledAs(Util::listFolderAt(root.fd()), class1 ? "class1" : "class2");
+        Folder folder(Util::openFolderAt(root.fd(), className));
+        logSkipped("getGPKICertificatePaths", gpki + "/" + className, folder.result(), false);
+        if (!folder.open()) continue;
+        for (const auto& name : Util::listFolderAt(folder.fd())) {
             if (name.find(kGPKISignCert) == std::string::npos) continue;
-            const std::string path = folder + "/" + name;
+            const std::string path = gpki + "/" + className + "/" + name;
             bases.push_back(path.substr(0, path.size() - std::strlen(kGPKISignCert)));
         }
     }
     return bases;
 }
 
-CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder) {
+SGBinary* FileToken::readPart(int folder, const std::string& folderPath,
+                              const std::vector<std::string>& names, const std::string& name) {
+    const std::string spelled = spelledAs(names, name);
+    unsigned char* data = nullptr;
+    unsigned int length = 0;
+    const int rc = Util::readFileAt(folder, spelled, Util::kMaxCertificateFileSize, &data, &length);
+    if (rc != 0) {
+        // A missing part is normal; anything else the medium holds in its place is logged.
+        logSkipped("readPart", folderPath + "/" + spelled, rc, true);
+        return nullptr;
+    }
+    SGBinary* bin = length ? TM_BASE(SGBinary_New)(0) : nullptr;
+    if (bin && TM_BASE(SGBinary_Set)(bin, data, length) != 0) {
+        TM_BASE(SGBinary_Free)(bin);
+        bin = nullptr;
+    }
+    // Key files are encrypted, but their bytes are wiped all the same.
+    TM_BASE(SGMemory_cleanse)(data, length);
+    TM_BASE(SGOS_free)(data);
+    return bin;
+}
+
+CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder,
+                                                     ParentFolder& parents) {
+    const int parent = parents.open(*this, npkiFolders, folder);
+    Folder holder(parent >= 0 ? Util::openFolderAt(parent, folder.substr(folder.rfind('/') + 1))
+                              : parent);
     CertificateSuite* suite = newSuite(folder, PKI_TYPE_NPKI);
     if (!suite) return nullptr;
-    const auto names = listFolder(folder).value_or(std::vector<std::string>{});
-    auto part = [&](const char* name) { return readPart(folder + "/" + spelledAs(names, name)); };
-    suite->signCert = part(kSignCert);
-    suite->signKey = part(kSignKey);
-    suite->kmCert = part(kKmCert);
-    suite->kmKey = part(kKmKey);
-    suite->caPubs = part(kCaPubs);
+    if (holder.open()) {
+        const auto names = Util::listFolderAt(holder.fd());
+        auto part = [&](const char* name) { return readPart(holder.fd(), folder, names, name); };
+        suite->signCert = part(kSignCert);
+        suite->signKey = part(kSignKey);
+        suite->kmCert = part(kKmCert);
+        suite->kmKey = part(kKmKey);
+        suite->caPubs = part(kCaPubs);
+    }
 
     DecodedCertificate sign;
     if (!suite->signCert || !suite->signKey ||
@@ -373,20 +514,24 @@ CertificateSuite* FileToken::getNPKICertificateSuite(const std::string& folder) 
     return suite;
 }
 
-CertificateSuite* FileToken::getGPKICertificateSuite(const std::string& base) {
+CertificateSuite* FileToken::getGPKICertificateSuite(const std::string& base,
+                                                     ParentFolder& parents) {
     const size_t slash = base.rfind('/');
     const std::string folder = base.substr(0, slash);
     const std::string stem = base.substr(slash + 1);
-    const auto names = listFolder(folder).value_or(std::vector<std::string>{});
-    auto part = [&](const char* suffix) {
-        return readPart(folder + "/" + spelledAs(names, stem + suffix));
-    };
+    const int opened = parents.open(*this, gpkiFolders, base);
     CertificateSuite* suite = newSuite(base, PKI_TYPE_GPKI);
     if (!suite) return nullptr;
-    suite->signCert = part(kGPKISignCert);
-    suite->signKey = part(kGPKISignKey);
-    suite->kmCert = part(kGPKIKmCert);
-    suite->kmKey = part(kGPKIKmKey);
+    if (opened >= 0) {
+        const auto& names = parents.names();
+        auto part = [&](const char* suffix) {
+            return readPart(opened, folder, names, stem + suffix);
+        };
+        suite->signCert = part(kGPKISignCert);
+        suite->signKey = part(kGPKISignKey);
+        suite->kmCert = part(kGPKIKmCert);
+        suite->kmKey = part(kGPKIKmKey);
+    }
 
     DecodedCertificate sign;
     if (!suite->signCert || sign.decode(suite->signCert->data, suite->signCert->length) != 0) {
@@ -431,9 +576,23 @@ int FileToken::getCertificateList(ShortCertificate** list, unsigned int* count, 
     }
 
     // Every valid suite is kept, listed or not, so that later lookups find deselected kinds.
+    // However many holder folders a medium makes, what the listing keeps in memory is bounded.
     std::vector<std::string> rows;
-    auto take = [&](const std::string& path, CertificateSuite* suite, bool listed) {
+    uint64_t held = 0;
+    bool full = false;
+    auto take = [&](const std::string& path, auto make, bool listed) {
+        if (full) return;
+        if (held > kMaxListedBytes) {
+            full = true;
+            TOKEN_FATAL(logger, "%s - listing stopped: more than %u MiB of certificates and keys",
+                        "getCertificateList", static_cast<unsigned>(kMaxListedBytes >> 20));
+            return;
+        }
+        CertificateSuite* suite = make(path);
         if (!suite) return;
+        for (const SGBinary* part :
+             {suite->signCert, suite->signKey, suite->kmCert, suite->kmKey, suite->caPubs})
+            if (part) held += part->length;
         const std::string identifier = identifierOf(path);
         if (identifier.empty() || !addCertificateAndKey(identifier.c_str(), suite)) {
             // A path met twice keeps its first suite and its one row.
@@ -442,9 +601,18 @@ int FileToken::getCertificateList(ShortCertificate** list, unsigned int* count, 
         }
         if (listed) rows.push_back(identifier);
     };
-    for (const auto& path : npkiPaths) take(path, getNPKICertificateSuite(path), npki);
-    for (const auto& base : class2Bases) take(base, getGPKICertificateSuite(base), gpkiClass2);
-    for (const auto& base : class1Bases) take(base, getGPKICertificateSuite(base), gpkiClass1);
+    // The holders of one USER folder, and the bases of one class folder, come one after the
+    // other: their folder is opened once for all of them.
+    ParentFolder parents;
+    auto npkiSuite = [&](const std::string& path) {
+        return getNPKICertificateSuite(path, parents);
+    };
+    auto gpkiSuite = [&](const std::string& base) {
+        return getGPKICertificateSuite(base, parents);
+    };
+    for (const auto& path : npkiPaths) take(path, npkiSuite, npki);
+    for (const auto& base : class2Bases) take(base, gpkiSuite, gpkiClass2);
+    for (const auto& base : class1Bases) take(base, gpkiSuite, gpkiClass1);
 
     if (rows.empty()) return 0;  // no block to release for no rows
     auto* rowsOut = reinterpret_cast<ShortCertificate*>(

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -75,6 +76,19 @@ int createFolder(const std::string& folder) {
     return Util::createDirectory(Util::stringToWstring(folder));
 }
 
+std::string formatted(const char* format, va_list arguments) {
+    if (!format) return {};
+    va_list measure;
+    va_copy(measure, arguments);
+    const int n = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (n <= 0) return {};
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, arguments);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
 void invalidType() {
     std::fputs("INVALID LOGGER TYPE!!!\n", stderr);
 }
@@ -142,9 +156,12 @@ void Logger::log(LoggerLevel level, const char* format, va_list arguments) {
     if (level != LOGGER_LEVEL_FATAL && level != LOGGER_LEVEL_ERROR &&
         level != LOGGER_LEVEL_WARNING && level != LOGGER_LEVEL_INFO && level != LOGGER_LEVEL_DEBUG)
         written = LOGGER_LEVEL_OTHER;
+    // Lines carry text from media and certificates (folder names, subjects): formatted here, so
+    // that a control character in them can neither end a line early nor hide or forge one.
+    const std::string line = Util::logText(formatted(format, arguments));
     std::lock_guard lock(gWriteMutex);
     auto* current = static_cast<SGLogCtx*>(context);
-    TM_BASE(_SGLog_WriteVaList)(&current, written, format, arguments);
+    TM_BASE(_SGLog_Write)(&current, written, "%s", line.c_str());
     context = current;
 }
 

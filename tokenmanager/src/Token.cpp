@@ -3,11 +3,14 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "Logger.h"
 #include "SGMemory.h"
 #include "SGOS.h"
+#include "SGX520Name.h"
 #include "TokenCertificate.h"
 #include "TokenCodec.h"
 #include "TokenLocalKeyStorage.h"
@@ -397,6 +400,34 @@ int Token::checkPIN(unsigned char* pin, unsigned long length) {
 
 // ---- Listed certificates -------------------------------------------------------------------
 
+namespace {
+
+// The largest rendering of a name that is shown cut: a name of a certificate of any size that a
+// medium may hold renders within it.
+constexpr unsigned int kLargestShownRendering = 1024 * 1024;
+
+// A name of the certificate (subject, issuer) as the user sees it: rendered whole however long
+// it is, its control characters replaced, and cut at a whole character with an ellipsis when it
+// does not fit the field, rather than left empty.
+int fillShownText(void* certificate, char* field, unsigned int size, int entry, int option) {
+    std::string text(size, '\0');
+    int rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, text.data(), size,
+                                                               entry, option);
+    for (unsigned int room = 16 * 1024;
+         (rc == SG_X520_ERR_TOO_LONG || rc == SG_PKI_ERR_OUT_OF_RANGE) &&
+         room <= kLargestShownRendering;
+         room *= 4) {
+        text.assign(room, '\0');
+        rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, text.data(), room,
+                                                               entry, option);
+    }
+    if (rc != 0) return rc;
+    Util::displayText(std::string_view(text.c_str()), field, size);
+    return 0;
+}
+
+}  // namespace
+
 int Token::generateShortCertificate(ShortCertificate* out, void* certificate, void*) {
     if (!out || !certificate) return TOKEN_ERR_INVALID_DATA;
     TOKEN_DEBUG(logger, "generateShortCertificate - start");
@@ -406,20 +437,23 @@ int Token::generateShortCertificate(ShortCertificate* out, void* certificate, vo
         unsigned int size;
         int entry;
         int option;
+        bool shown;  // a name that the certificate's maker wrote: made fit to show
     } fields[] = {
-        {out->subject, sizeof out->subject, SG_X509_ENTRY_SUBJECT, 0},
-        {out->issuer, sizeof out->issuer, SG_X509_ENTRY_ISSUER, 0},
-        {out->serialNumber, sizeof out->serialNumber, SG_X509_ENTRY_SERIAL_NUMBER, 0},
-        {out->validFrom, sizeof out->validFrom, SG_X509_ENTRY_NOT_BEFORE, 0},
-        {out->validTo, sizeof out->validTo, SG_X509_ENTRY_NOT_AFTER, 0},
-        {out->policyID, sizeof out->policyID, SG_X509_ENTRY_CERTIFICATE_POLICIES, 1},
-        {out->policyUserNotice, sizeof out->policyUserNotice, SG_X509_ENTRY_CERTIFICATE_POLICIES,
-         4},
+        {out->subject, sizeof out->subject, SG_X509_ENTRY_SUBJECT, 0, true},
+        {out->issuer, sizeof out->issuer, SG_X509_ENTRY_ISSUER, 0, true},
+        {out->serialNumber, sizeof out->serialNumber, SG_X509_ENTRY_SERIAL_NUMBER, 0, false},
+        {out->validFrom, sizeof out->validFrom, SG_X509_ENTRY_NOT_BEFORE, 0, false},
+        {out->validTo, sizeof out->validTo, SG_X509_ENTRY_NOT_AFTER, 0, false},
+        {out->policyID, sizeof out->policyID, SG_X509_ENTRY_CERTIFICATE_POLICIES, 1, false},
+        // The library ends each policy's notice with a line feed of its own: kept as rendered.
+        {out->policyUserNotice, sizeof out->policyUserNotice, SG_X509_ENTRY_CERTIFICATE_POLICIES, 4,
+         false},
     };
     int rc = 0;
     for (const auto& f : fields)
-        rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, f.field, f.size,
-                                                               f.entry, f.option);
+        rc = f.shown ? fillShownText(certificate, f.field, f.size, f.entry, f.option)
+                     : Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, f.field,
+                                                                         f.size, f.entry, f.option);
     TOKEN_DEBUG(logger, "generateShortCertificate - end");
     return rc;
 }

@@ -181,7 +181,77 @@ bool writeAll(int fd, const unsigned char* data, size_t length) {
     return true;
 }
 
+// What a failed open of an entry without following links tells: a link, an entry of the wrong
+// kind, or one that cannot be opened at all.
+int classifyOpenFailure(int folder, const char* name, int error) {
+    struct stat st;
+    if (error == ELOOP) return Util::MEDIA_LINK;
+    if (error == ENOENT) return Util::MEDIA_NOT_FOUND;  // the usual case: one look is enough
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) return Util::MEDIA_LINK;
+        if (error == ENOTDIR || error == ENXIO || error == EISDIR) return Util::MEDIA_WRONG_TYPE;
+    }
+    return Util::MEDIA_NOT_FOUND;
+}
+
+// O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOCTTY: a terminal device must not
+// become the process's.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// The whole file of an open descriptor (closed here) when it is a regular file within the bound,
+// in a buffer from SGOS_calloc: 0 or a MediaResult.
+int readOpened(int fd, unsigned int maxSize, unsigned char** data, unsigned int* length) {
+    struct stat st;
+    int result = Util::MEDIA_OK;
+    if (::fstat(fd, &st) != 0)
+        result = Util::MEDIA_NOT_FOUND;
+    else if (!S_ISREG(st.st_mode))
+        result = Util::MEDIA_WRONG_TYPE;
+    else if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize ||
+             static_cast<uint64_t>(st.st_size) >= UINT32_MAX)
+        result = Util::MEDIA_TOO_LARGE;
+    if (result != Util::MEDIA_OK) {
+        ::close(fd);
+        return result;
+    }
+    const auto size = static_cast<uint32_t>(st.st_size);
+    auto* buffer = static_cast<unsigned char*>(TM_BASE(SGOS_calloc)(size ? size : 1, 1));
+    if (!buffer) {
+        ::close(fd);
+        return Util::MEDIA_NO_MEMORY;
+    }
+    // At most the measured size: a file that grows meanwhile is read no further.
+    uint32_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<uint32_t>(n);
+    }
+    ::close(fd);
+    if (got != size) {
+        TM_BASE(SGMemory_cleanse)(buffer, size);
+        TM_BASE(SGOS_free)(buffer);
+        return Util::MEDIA_SHORT_READ;
+    }
+    *data = buffer;
+    *length = size;
+    return Util::MEDIA_OK;
+}
+
+// One entry name of a folder: no separator, not "." or "..", not empty.
+bool isEntryName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 // ---- Texts ---------------------------------------------------------------------------------
+
+constexpr char kShownReplacement[] = "\xEF\xBF\xBD";  // U+FFFD, for bytes that are not UTF-8
+constexpr char kEllipsis[] = "\xE2\x80\xA6";          // U+2026
+
+bool isControl(uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
 
 template <typename Char>
 struct DNPrefixes;
@@ -451,6 +521,116 @@ int Util::checkFileAuth(std::wstring path) {
     return result;
 }
 
+// ---- Media ---------------------------------------------------------------------------------
+
+const char* Util::mediaResultText(int result) {
+    switch (result) {
+        case MEDIA_OK:
+            return "read";
+        case MEDIA_NOT_FOUND:
+            return "cannot be opened";
+        case MEDIA_NO_MEMORY:
+            return "no memory";
+        case MEDIA_SHORT_READ:
+            return "not read whole";
+        case MEDIA_LINK:
+            return "symbolic link, not followed";
+        case MEDIA_WRONG_TYPE:
+            return "not a regular file or folder";
+        case MEDIA_TOO_LARGE:
+            return "larger than any certificate or key file, not read";
+        case MEDIA_OUTSIDE:
+            return "outside its folder";
+        default:
+            return "unknown";
+    }
+}
+
+int Util::openFolderAt(int folder, std::string const& name) {
+    if (folder < 0) return MEDIA_NOT_FOUND;
+    if (!isEntryName(name)) return MEDIA_OUTSIDE;
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd >= 0 ? fd : classifyOpenFailure(folder, name.c_str(), errno);
+}
+
+int Util::openFolderBelow(std::string const& root, std::string const& path) {
+    if (root.empty()) return MEDIA_NOT_FOUND;
+    std::string_view rest;
+    if (path != root) {
+        const bool below = path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                           (root.back() == '/' || path[root.size()] == '/');
+        if (!below) return MEDIA_OUTSIDE;
+        rest = std::string_view(path).substr(root.size());
+    }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOTDIR ? MEDIA_WRONG_TYPE : MEDIA_NOT_FOUND;
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string level(rest.substr(0, slash));
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+        if (level.empty()) continue;  // doubled or trailing "/"
+        const int next = openFolderAt(fd, level);
+        ::close(fd);
+        if (next < 0) return next;
+        fd = next;
+    }
+    return fd;
+}
+
+std::vector<std::string> Util::listFolderAt(int folder) {
+    std::vector<std::string> names;
+    // Straight from the caller's descriptor, from the folder's start: a listing per holder
+    // folder is the scans' main cost, and a second descriptor would double its calls.
+    if (folder < 0 || ::lseek(folder, 0, SEEK_SET) != 0) return names;
+    alignas(dirent64) char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::getdents64(folder, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+int Util::readFileAt(int folder, std::string const& name, unsigned int maxSize,
+                     unsigned char** data, unsigned int* length) {
+    if (data) *data = nullptr;
+    if (length) *length = 0;
+    if (!data || !length || folder < 0) return MEDIA_NOT_FOUND;
+    if (!isEntryName(name)) return MEDIA_OUTSIDE;
+    const int fd = ::openat(folder, name.c_str(), kReadFlags | O_NOFOLLOW);
+    if (fd < 0) return classifyOpenFailure(folder, name.c_str(), errno);
+    return readOpened(fd, maxSize, data, length);
+}
+
+int Util::readChosenFile(std::string const& path, unsigned int maxSize, unsigned char** data,
+                         unsigned int* length) {
+    if (data) *data = nullptr;
+    if (length) *length = 0;
+    if (!data || !length || path.empty()) return MEDIA_NOT_FOUND;
+    const int fd = ::open(path.c_str(), kReadFlags);
+    if (fd < 0) return MEDIA_NOT_FOUND;
+    return readOpened(fd, maxSize, data, length);
+}
+
+int Util::readFileBelow(std::string const& root, std::string const& path, unsigned int maxSize,
+                        unsigned char** data, unsigned int* length) {
+    if (data) *data = nullptr;
+    if (length) *length = 0;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return MEDIA_OUTSIDE;
+    const int folder = openFolderBelow(root, path.substr(0, slash));
+    if (folder < 0) return folder;
+    const int rc = readFileAt(folder, path.substr(slash + 1), maxSize, data, length);
+    ::close(folder);
+    return rc;
+}
+
 std::wstring Util::getHomePath() {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
@@ -548,6 +728,77 @@ int Util::X509Certificate_GetEntry_Remove_SpecialChar(void* certificate, char* o
     std::memcpy(out, text.data(), n);
     out[n] = '\0';
     return 0;
+}
+
+void Util::displayText(std::string_view text, char* out, unsigned int size) {
+    // Room for the longest character (4 bytes) and the ellipsis before the terminator.
+    if (!out || size < 8) return;
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto b0 = static_cast<unsigned char>(text[i]);
+        uint32_t c = b0;
+        const size_t n = b0 < 0x80 ? 1 : decodeOne(text, i, c);
+        if (n == 0) {
+            shown += kShownReplacement;
+            ++i;
+            continue;
+        }
+        // A line break or escape would let a name forge the lines around it: a blank, as the
+        // desktop shows such characters.
+        if (isControl(c) || c == 0x2028 || c == 0x2029) {
+            shown += ' ';
+            i += n;
+            continue;
+        }
+        shown.append(text.substr(i, n));
+        i += n;
+    }
+    size_t keep = shown.size();
+    const bool cut = keep > size - 1;
+    if (cut) {
+        // The longest run of whole characters that leaves room for the ellipsis.
+        keep = size - 1 - (sizeof kEllipsis - 1);
+        while (keep > 0 && (static_cast<unsigned char>(shown[keep]) & 0xC0) == 0x80) --keep;
+    }
+    std::memcpy(out, shown.data(), keep);
+    if (cut) {
+        std::memcpy(out + keep, kEllipsis, sizeof kEllipsis - 1);
+        keep += sizeof kEllipsis - 1;
+    }
+    out[keep] = '\0';
+}
+
+std::string Util::logText(std::string_view text) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string line;
+    line.reserve(text.size());
+    auto escape = [&](unsigned char b) {
+        line += "\\x";
+        line += digits[b >> 4];
+        line += digits[b & 15];
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x20 || b == 0x7F) {
+            escape(b);
+            ++i;
+            continue;
+        }
+        // C1 controls arrive as C2 80 .. C2 9F.
+        if (b == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                escape(b);
+                escape(next);
+                i += 2;
+                continue;
+            }
+        }
+        line += static_cast<char>(b);
+        ++i;
+    }
+    return line;
 }
 
 // ---- Certificates --------------------------------------------------------------------------

@@ -1,11 +1,16 @@
 // The disk token over NPKI and GPKI trees built at test time under a temporary folder.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <set>
 #include <string>
 #include <vector>
@@ -253,6 +258,220 @@ TEST(FileTokenListing, OtherProgramVariantScansLindsignFirst) {
         checks.expect(identifiers(listRows(disk.token, 1)) == other, "other variant order");
         return checks.failures;
     });
+}
+
+// Every line the token manager's log holds below the process's home folder.
+std::string tokenLog() {
+    std::string all;
+    const std::string folder = tokentest::kHome + "/Library/Ostrelworks";
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file()) all += tokentest::readText(it->path().string());
+    return all;
+}
+
+long peakResidentKiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(FileTokenHostileMedia, OnlyTheMediumsOwnCertificatesAreListedOnceAndNothingOutsideIsRead) {
+    ASSERT_FALSE(material().keyFile.empty()) << "openssl could not make the key file";
+    Disk disk("hostile");
+    const std::string n = disk.npki();
+    const std::string g = disk.gpki();
+    // Beside the medium: a holder, a key, a certificate, a USER and a class folder, and a FIFO
+    // whose opening for reading waits for a writer, so that reading it would hang the listing.
+    const std::string out = tokentest::freshFolder("outside");
+    npkiHolder(out + "/holder", certificate("/C=KR/O=yessign/CN=outside-holder"));
+    writeBytes(out + "/signPri.key", material().keyFile);
+    writeBytes(out + "/signCert.der", certificate("/C=KR/O=yessign/CN=outside-cert"));
+    npkiHolder(out + "/USER/h", certificate("/C=KR/O=KECA/CN=outside-user"));
+    gpkiHolder(out + "/class2/g", certificate("/C=KR/O=Government of Korea/CN=outside-class"));
+    ASSERT_EQ(::mkfifo((out + "/fifo").c_str(), 0600), 0);
+
+    std::string longSubject = "/C=KR/O=KICA";
+    for (int i = 0; i < 30; ++i) {
+        longSubject += "/OU=";
+        for (int k = 0; k < 40; ++k) longSubject += "가";
+    }
+    longSubject += "/CN=longx";
+    const auto sparse = [](const std::string& path) {
+        writeBytes(path, {});
+        fs::resize_file(path, std::uintmax_t{2} << 30);
+    };
+    const auto link = [](const std::string& target, const std::string& path) {
+        fs::create_directories(fs::path(path).parent_path());
+        fs::create_symlink(target, path);
+    };
+    const auto key = [](const std::string& folder) {
+        writeBytes(folder + "/signPri.key", material().keyFile);
+    };
+
+    const struct {
+        std::string what;
+        std::function<void()> make;
+        std::string cn;  // the common name a row of the entry would show
+        bool listed;
+    } cases[] = {
+        {"a good NPKI holder",
+         [&] { npkiHolder(n + "/yessign/USER/good", certificate("/C=KR/O=yessign/CN=good")); },
+         "good", true},
+        {"a good GPKI certificate",
+         [&] {
+             gpkiHolder(g + "/class1/good",
+                        certificate("/C=KR/O=Government of Korea/OU=Ministry/CN=gpki-good"));
+         },
+         "gpki-good", true},
+        {"a subject far longer than the row's field",
+         [&] { npkiHolder(n + "/KICA/USER/long", certificate(longSubject)); }, "longx", true},
+        {"a subject with CR, LF and ESC",
+         [&] {
+             npkiHolder(
+                 n + "/KICA/USER/crlf",
+                 patched(patched(certificate("/C=KR/O=KICA/CN=lineQQFAKEZZ2J"), "QQ", "\r\n"), "ZZ",
+                         "\x1b["));
+         },
+         "line", true},
+        {"a CA folder linked to another", [&] { link("yessign", n + "/CrossCert"); }, "", false},
+        {"sparse 2 GB certificate and key",
+         [&] {
+             sparse(n + "/yessign/USER/sparse/signCert.der");
+             sparse(n + "/yessign/USER/sparse/signPri.key");
+         },
+         "", false},
+        {"a sparse 2 GB key beside a good certificate",
+         [&] {
+             writeBytes(n + "/yessign/USER/sparse-key/signCert.der",
+                        certificate("/C=KR/O=yessign/CN=sparse-key"));
+             sparse(n + "/yessign/USER/sparse-key/signPri.key");
+         },
+         "sparse-key", false},
+        {"a sparse 2 GB GPKI certificate",
+         [&] {
+             sparse(g + "/class1/big_sig.cer");
+             writeBytes(g + "/class1/big_sig.key", material().keyFile);
+         },
+         "", false},
+        {"a holder folder linked outside", [&] { link(out + "/holder", n + "/yessign/USER/away"); },
+         "outside-holder", false},
+        {"a holder with control characters in its name, linked outside",
+         [&] { link(out + "/holder", n + "/yessign/USER/evil\r\nFAKE|F|line\x1b[2J"); },
+         "outside-holder", false},
+        {"a key linked to a file outside",
+         [&] {
+             writeBytes(n + "/yessign/USER/linked-key/signCert.der",
+                        certificate("/C=KR/O=yessign/CN=linked-key"));
+             link(out + "/signPri.key", n + "/yessign/USER/linked-key/signPri.key");
+         },
+         "linked-key", false},
+        {"a certificate linked to a file outside",
+         [&] {
+             link(out + "/signCert.der", n + "/TradeSign/USER/linked-cert/signCert.der");
+             key(n + "/TradeSign/USER/linked-cert");
+         },
+         "outside-cert", false},
+        {"a USER folder linked outside", [&] { link(out + "/USER", n + "/KECA/USER"); },
+         "outside-user", false},
+        {"a GPKI class folder linked outside", [&] { link(out + "/class2", g + "/class2"); },
+         "outside-class", false},
+        {"a FIFO as the certificate",
+         [&] {
+             fs::create_directories(n + "/yessign/USER/fifo");
+             ::mkfifo((n + "/yessign/USER/fifo/signCert.der").c_str(), 0600);
+             key(n + "/yessign/USER/fifo");
+         },
+         "", false},
+        {"a certificate linked to a FIFO outside",
+         [&] {
+             link(out + "/fifo", n + "/yessign/USER/fifo-out/signCert.der");
+             key(n + "/yessign/USER/fifo-out");
+         },
+         "", false},
+        {"symbolic link loops",
+         [&] {
+             link("loop", n + "/yessign/USER/loop");
+             link("b", n + "/yessign/USER/a");
+             link("a", n + "/yessign/USER/b");
+             link("signPri.key", n + "/KSIGN/USER/self/signPri.key");
+             writeBytes(n + "/KSIGN/USER/self/signCert.der", certificate("/C=KR/O=KSIGN/CN=self"));
+         },
+         "self", false},
+    };
+    for (const auto& c : cases) c.make();
+
+    // The listing runs aside: should it open a FIFO, the test unblocks it and fails, not hangs.
+    const long peakBefore = peakResidentKiB();
+    std::vector<ListedRow> rows;
+    auto listing = std::async(std::launch::async, [&] { rows = listRows(disk.token, -1); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool blocked = false;
+    while (listing.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        if (std::chrono::steady_clock::now() < deadline) continue;
+        blocked = true;
+        for (const std::string& fifo : {out + "/fifo", n + "/yessign/USER/fifo/signCert.der"}) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    }
+    listing.get();
+    EXPECT_FALSE(blocked) << "the listing waited on a FIFO";
+    // A 2 GB file read whole would show here; the listing itself needs a few MiB.
+    EXPECT_LT(peakResidentKiB() - peakBefore, 64 * 1024);
+
+    auto rowsShowing = [&rows](const std::string& cn) {
+        return std::count_if(rows.begin(), rows.end(), [&](const ListedRow& r) {
+            return r.subject.rfind("CN=" + cn, 0) == 0;
+        });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.cn.empty()) EXPECT_EQ(rowsShowing(c.cn), c.listed ? 1 : 0);
+    }
+    EXPECT_EQ(rows.size(), 4u);
+
+    // The long subject is cut at a whole character, with the ellipsis, in the field.
+    const auto longRow = std::find_if(rows.begin(), rows.end(), [](const ListedRow& r) {
+        return r.subject.rfind("CN=longx, OU=가가", 0) == 0;
+    });
+    ASSERT_NE(longRow, rows.end());
+    EXPECT_LE(longRow->subject.size(), 255u);
+    EXPECT_GE(longRow->subject.size(), 250u);
+    EXPECT_EQ(longRow->subject.substr(longRow->subject.size() - 6), "가\xE2\x80\xA6");
+    // No control character reaches a row.
+    for (const auto& row : rows)
+        EXPECT_EQ(row.subject.find_first_of("\r\n\x1b"), std::string::npos) << row.subject;
+
+    // Every link and oversized file was skipped with a line, and no line was forged or broken
+    // by a name from the medium.
+    const std::string log = tokenLog();
+    EXPECT_NE(log.find("away (symbolic link, not followed)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CrossCert (symbolic link, not followed)"), std::string::npos) << log;
+    EXPECT_NE(log.find("sparse/signCert.der (larger than"), std::string::npos) << log;
+    EXPECT_NE(log.find("fifo/signCert.der (not a regular file"), std::string::npos) << log;
+    EXPECT_NE(log.find("evil\\x0D\\x0AFAKE|F|line\\x1B[2J (symbolic link"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find_first_of("\r\x1b"), std::string::npos);
+    EXPECT_EQ(log.find("\nFAKE"), std::string::npos);
+}
+
+TEST(FileTokenHostileMedia, ARemovableMediumsNPKIAndGPKIFoldersAreNotFollowedTheHomesAre) {
+    // A tree elsewhere, that a medium's NPKI and GPKI folders point at.
+    const std::string elsewhere = tokentest::freshFolder("elsewhere");
+    npkiHolder(elsewhere + "/NPKI/yessign/USER/h", certificate("/C=KR/O=yessign/CN=elsewhere"));
+    gpkiHolder(elsewhere + "/GPKI/Certificate/class2/g",
+               certificate("/C=KR/O=Government of Korea/CN=elsewhere-gpki"));
+    for (const bool home : {false, true}) {
+        SCOPED_TRACE(home ? "home token" : "removable medium");
+        Disk disk(home ? "linked-home" : "linked-medium");
+        disk.token.setSystemDrive(home);
+        fs::create_symlink(elsewhere + "/NPKI", disk.npki());
+        fs::create_directories(disk.base + "/GPKI");
+        fs::create_symlink(elsewhere + "/GPKI/Certificate", disk.gpki());
+        EXPECT_EQ(listRows(disk.token, -1).size(), home ? 2u : 0u);
+    }
 }
 
 TEST(FileTokenLookup, CertificatesAndPathsByItemId) {

@@ -4,8 +4,11 @@
 #include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -203,6 +206,225 @@ TEST(UtilFiles, CheckFileAuthRewritesInPlaceAndCleansUp) {
     fs::create_directory(file + ".backup");
     EXPECT_EQ(Util::checkFileAuth(wide(file)), -2);
     EXPECT_EQ(readText(file), "key bytes");
+}
+
+// ---- Media that anyone may have prepared ---------------------------------------------------
+
+// A medium's folder with one entry of every kind a hostile medium can hold, and a file outside.
+struct MediaFolder {
+    std::string root = freshFolder("media");
+    std::string outside = freshFolder("outside");
+    MediaFolder() {
+        fs::create_directories(root + "/CA/USER/holder");
+        writeText(root + "/CA/USER/holder/signCert.der", "certificate");
+        writeText(root + "/CA/USER/holder/empty", "");
+        writeText(outside + "/secret", "outside the medium");
+        fs::create_directories(outside + "/holder");
+        writeText(outside + "/holder/signCert.der", "outside the medium");
+        const std::string h = root + "/CA/USER/holder";
+        fs::create_symlink(outside + "/secret", h + "/link-out");
+        fs::create_symlink("signCert.der", h + "/link-in");  // even a link inside is not followed
+        fs::create_symlink("loop", h + "/loop");
+        ::mkfifo((h + "/fifo").c_str(), 0600);
+        ::mkfifo((outside + "/fifo").c_str(), 0600);
+        fs::create_symlink(outside + "/fifo", h + "/fifo-out");
+        fs::create_directory(h + "/folder");
+        fs::create_symlink(outside + "/holder", root + "/CA/USER/linked");
+        fs::create_symlink(root + "/CA", root + "/OTHER");
+        // Sparse: nothing is stored, but it measures more than any certificate.
+        writeText(h + "/sparse", "");
+        fs::resize_file(h + "/sparse", std::uintmax_t{2} << 30);
+        writeText(h + "/at-bound", std::string(Util::kMaxCertificateFileSize, 'x'));
+        writeText(h + "/over-bound", std::string(Util::kMaxCertificateFileSize + 1, 'x'));
+    }
+};
+
+TEST(UtilMedia, FilesAreReadOnlyAsRegularFilesWithinTheBound) {
+    MediaFolder media;
+    const int folder = Util::openFolderBelow(media.root, media.root + "/CA/USER/holder");
+    ASSERT_GE(folder, 0);
+    const struct {
+        const char* name;
+        int result;
+        std::string content;
+    } cases[] = {
+        {"signCert.der", 0, "certificate"},
+        {"empty", 0, ""},
+        {"at-bound", 0, std::string(Util::kMaxCertificateFileSize, 'x')},
+        {"over-bound", Util::MEDIA_TOO_LARGE, ""},
+        {"sparse", Util::MEDIA_TOO_LARGE, ""},
+        {"link-out", Util::MEDIA_LINK, ""},
+        {"link-in", Util::MEDIA_LINK, ""},
+        {"loop", Util::MEDIA_LINK, ""},
+        {"fifo", Util::MEDIA_WRONG_TYPE, ""},  // never waited on for a writer
+        {"fifo-out", Util::MEDIA_LINK, ""},
+        {"folder", Util::MEDIA_WRONG_TYPE, ""},
+        {"missing", Util::MEDIA_NOT_FOUND, ""},
+        {"..", Util::MEDIA_OUTSIDE, ""},
+        {"../USER/holder/signCert.der", Util::MEDIA_OUTSIDE, ""},
+        {"", Util::MEDIA_OUTSIDE, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsigned char* data = reinterpret_cast<unsigned char*>(0x1);
+        unsigned int length = 99;
+        EXPECT_EQ(Util::readFileAt(folder, c.name, Util::kMaxCertificateFileSize, &data, &length),
+                  c.result);
+        if (c.result != 0) {
+            EXPECT_EQ(data, nullptr);
+            EXPECT_EQ(length, 0u);
+            continue;
+        }
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data), length), c.content);
+        SGOS_free(data);
+    }
+    ::close(folder);
+
+    // The larger bound of other files lets the same file through.
+    unsigned char* data = nullptr;
+    unsigned int length = 0;
+    EXPECT_EQ(Util::readFileBelow(media.root, media.root + "/CA/USER/holder/over-bound",
+                                  Util::kMaxPFXFileSize, &data, &length),
+              0);
+    EXPECT_EQ(length, Util::kMaxCertificateFileSize + 1);
+    SGOS_free(data);
+
+    // A file the user chose follows links, but is still read only as a bounded regular file.
+    const std::string h = media.root + "/CA/USER/holder/";
+    const struct {
+        std::string path;
+        int result;
+        unsigned int length;
+    } chosen[] = {
+        {h + "link-out", 0, 18},
+        {h + "over-bound", 0, Util::kMaxCertificateFileSize + 1},
+        {h + "sparse", Util::MEDIA_TOO_LARGE, 0},
+        {h + "fifo-out", Util::MEDIA_WRONG_TYPE, 0},
+        {h + "folder", Util::MEDIA_WRONG_TYPE, 0},
+        {h + "loop", Util::MEDIA_NOT_FOUND, 0},
+        {"", Util::MEDIA_NOT_FOUND, 0},
+    };
+    for (const auto& c : chosen) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(Util::readChosenFile(c.path, Util::kMaxPFXFileSize, &data, &length), c.result);
+        EXPECT_EQ(length, c.length);
+        EXPECT_EQ(data != nullptr, c.result == 0);
+        SGOS_free(data);
+    }
+}
+
+TEST(UtilMedia, FoldersBelowTheRootAreOpenedWithoutFollowingLinks) {
+    MediaFolder media;
+    // The root itself may be reached through a link (the medium's own top).
+    const std::string linkedRoot = freshFolder("roots") + "/root";
+    fs::create_symlink(media.root, linkedRoot);
+    const struct {
+        std::string root, path;
+        int result;  // 0: a descriptor
+    } cases[] = {
+        {media.root, media.root, 0},
+        {media.root, media.root + "/CA/USER/holder", 0},
+        {media.root, media.root + "//CA/USER/holder/", 0},
+        {linkedRoot, linkedRoot + "/CA/USER", 0},
+        {media.root, media.root + "/OTHER/USER/holder", Util::MEDIA_LINK},
+        {media.root, media.root + "/CA/USER/linked", Util::MEDIA_LINK},
+        {media.root, media.root + "/CA/USER/holder/loop", Util::MEDIA_LINK},
+        {media.root, media.root + "/CA/USER/holder/signCert.der", Util::MEDIA_WRONG_TYPE},
+        {media.root, media.root + "/CA/missing", Util::MEDIA_NOT_FOUND},
+        {media.root, media.root + "/CA/../CA/USER", Util::MEDIA_OUTSIDE},
+        {media.root, media.root + "x/CA", Util::MEDIA_OUTSIDE},
+        {media.root, media.outside, Util::MEDIA_OUTSIDE},
+        {media.root + "/missing", media.root + "/missing/CA", Util::MEDIA_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const int fd = Util::openFolderBelow(c.root, c.path);
+        if (c.result != 0) {
+            EXPECT_EQ(fd, c.result);
+            continue;
+        }
+        ASSERT_GE(fd, 0);
+        EXPECT_FALSE(Util::listFolderAt(fd).empty());
+        ::close(fd);
+    }
+    // A read through a link in the middle of the path is refused as well.
+    unsigned char* data = nullptr;
+    unsigned int length = 0;
+    EXPECT_EQ(Util::readFileBelow(media.root, media.root + "/CA/USER/linked/signCert.der",
+                                  Util::kMaxCertificateFileSize, &data, &length),
+              Util::MEDIA_LINK);
+    EXPECT_EQ(data, nullptr);
+}
+
+TEST(UtilMedia, ListingAFolderLeavesTheCallersDescriptorUsable) {
+    MediaFolder media;
+    const int folder = Util::openFolderBelow(media.root, media.root + "/CA/USER/holder");
+    ASSERT_GE(folder, 0);
+    const auto first = Util::listFolderAt(folder);
+    EXPECT_EQ(Util::listFolderAt(folder), first);  // not consumed by the first listing
+    EXPECT_EQ(std::count(first.begin(), first.end(), "."), 0);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "signCert.der"), 1);
+    EXPECT_EQ(first.size(), 11u);
+    ::close(folder);
+    EXPECT_TRUE(Util::listFolderAt(-1).empty());
+}
+
+// ---- Text from certificates ----------------------------------------------------------------
+
+TEST(UtilShownText, ControlCharactersAreBlankedAndLongTextsCutAtAWholeCharacter) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::string ellipsis = "\xE2\x80\xA6";
+    std::string hangul;
+    for (int i = 0; i < 100; ++i) hangul += "가";
+    const struct {
+        std::string text;
+        unsigned int size;
+        std::string shown;
+    } cases[] = {
+        {"CN=홍길동, O=yessign, C=KR", 256, "CN=홍길동, O=yessign, C=KR"},
+        {"", 256, ""},
+        {"CN=a\rb\nc\x1B[2Jd\te\x7F", 256, "CN=a b c [2Jd e "},
+        {std::string("CN=a\0b", 6), 256, "CN=a b"},
+        // A C1 control (CSI) and a line separator.
+        {"CN=\xC2\x9B"
+         "2J\xE2\x80\xA8.",
+         256, "CN= 2J ."},
+        {"CN=\xB1\xE8 x", 256, "CN=" + fffd + fffd + " x"},  // bytes that are not UTF-8
+        // Exactly the field: kept whole; one byte more: cut, with room for the ellipsis.
+        {std::string(255, 'a'), 256, std::string(255, 'a')},
+        {std::string(256, 'a'), 256, std::string(252, 'a') + ellipsis},
+        // 100 three-byte characters: 84 whole ones and the ellipsis fill the 255 bytes; with a
+        // byte or two in front, the 84th would be cut, so it goes.
+        {hangul, 256, hangul.substr(0, 84 * 3) + ellipsis},
+        {"ab" + hangul, 256, "ab" + hangul.substr(0, 83 * 3) + ellipsis},
+        {"a" + hangul, 256, "a" + hangul.substr(0, 83 * 3) + ellipsis},
+        {"\xFF" + hangul, 16, fffd + hangul.substr(0, 3 * 3) + ellipsis},
+        {hangul, 8, hangul.substr(0, 3) + ellipsis},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text.substr(0, 40)));
+        std::vector<char> field(c.size + 1, '#');
+        Util::displayText(c.text, field.data(), c.size);
+        const std::string shown(field.data());
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_LE(shown.size() + 1, c.size);
+        EXPECT_EQ(field[c.size], '#');                         // nothing written past the field
+        const std::wstring wide = Util::utf8ToWstring(shown);  // no stray byte left
+        EXPECT_TRUE(std::none_of(wide.begin(), wide.end(),
+                                 [](wchar_t c) { return c >= 0xDC80 && c <= 0xDCFF; }));
+    }
+    // Too small a field to hold a character and the ellipsis is left alone.
+    char tiny[7] = "keep";
+    Util::displayText("text", tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "keep");
+}
+
+TEST(UtilShownText, LogTextEscapesControlCharactersOnly) {
+    EXPECT_EQ(Util::logText("cn=홍길동, o=yessign"), "cn=홍길동, o=yessign");
+    EXPECT_EQ(Util::logText("a\r\nFAKE|F|line\x1B[2J\x7F"), "a\\x0D\\x0AFAKE|F|line\\x1B[2J\\x7F");
+    EXPECT_EQ(Util::logText(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(Util::logText("\xC2\x85next \xC2\xA9"), "\\xC2\\x85next \xC2\xA9");
 }
 
 TEST(UtilFiles, HomePathComesFromTheUserDatabase) {
