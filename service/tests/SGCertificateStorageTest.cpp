@@ -77,6 +77,7 @@ TEST_F(CertificateStorage, NpkiReaderTakesTheAuthorityFoldersItKnows) {
     copy(chain() / "kmPri.key", user / "kmPri.key");
     write(user / "CaPubs", Bytes{1, 2, 3});
     copy(subjects() / "yessign-km.der", npki / "yessign" / "USER" / "km-only" / "kmCert.der");
+    copy(subjects() / "yessign-km.der", npki / "yessign" / "USER" / "km-only" / "KMCERT.DER");
     write(npki / "yessign" / "USER" / "empty" / "notes.txt", Bytes{'x'});
 
     Storage storage;
