@@ -6,6 +6,9 @@
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCertificateSet.h"
+#include "SGCertificateStorage.h"
+#include "SGLDAP.h"
 #include "SGPKCS5.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
@@ -48,21 +51,21 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGX509Certificate_Generate),                        // 20
     PENDING(SGPEM_Encode),                                   // 21
     PENDING(SGPEM_Decode),                                   // 22
-    PENDING(SGCertificateSet_SetOption),                     // 23
-    PENDING(SGCertificateSet_Add),                           // 24
-    PENDING(SGCertificateSet_AddSet),                        // 25
+    SLOT(SGCertificateSet_SetOption),                        // 23
+    SLOT(SGCertificateSet_Add),                              // 24
+    SLOT(SGCertificateSet_AddSet),                           // 25
     PENDING(SGCertificateSet_Remove),                        // 26
-    PENDING(SGCertificateSet_Copy),                          // 27
-    PENDING(SGCertificateSet_Clear),                         // 28
-    PENDING(SGCertificateSet_Count),                         // 29
-    PENDING(SGCertificateStorage_Clear),                     // 30
-    PENDING(SGCertificateStorage_AddCertificate),            // 31
-    PENDING(SGCertificateStorage_Remove),                    // 32
-    PENDING(SGCertificateStorage_CreateByPath),              // 33
-    PENDING(SGCertificateStorage_FindIssuer),                // 34
-    PENDING(SGCertificateStorage_GenerateCertificateChain),  // 35
-    PENDING(SGCertificateStorage_SetTrust),                  // 36
-    PENDING(SGCertificateStorage_Find),                      // 37
+    SLOT(SGCertificateSet_Copy),                             // 27
+    SLOT(SGCertificateSet_Clear),                            // 28
+    SLOT(SGCertificateSet_Count),                            // 29
+    SLOT(SGCertificateStorage_Clear),                        // 30
+    SLOT(SGCertificateStorage_AddCertificate),               // 31
+    SLOT(SGCertificateStorage_Remove),                       // 32
+    SLOT(SGCertificateStorage_CreateByPath),                 // 33
+    SLOT(SGCertificateStorage_FindIssuer),                   // 34
+    SLOT(SGCertificateStorage_GenerateCertificateChain),     // 35
+    SLOT(SGCertificateStorage_SetTrust),                     // 36
+    SLOT(SGCertificateStorage_Find),                         // 37
     PENDING(SGCMPResult_Reset),                              // 38
     PENDING(SGCMP_Issue),                                    // 39
     PENDING(SGCMP_Update),                                   // 40
@@ -103,12 +106,12 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     PENDING(SGKISASignatureToken_GetSignerInfo),             // 75
     PENDING(SGKISASignatureToken_Verify),                    // 76
     PENDING(SGKISASignatureToken_Free),                      // 77
-    PENDING(SGLDAP_SetTimeout),                              // 78
-    PENDING(SGLDAP_Connect),                                 // 79
-    PENDING(SGLDAP_Disconnect),                              // 80
-    PENDING(SGLDAP_ReadCACertificate),                       // 81
-    PENDING(SGLDAP_ReadCRL),                                 // 82
-    PENDING(SGLDAP_ReadEntry),                               // 83
+    SLOT(SGLDAP_SetTimeout),                                 // 78
+    SLOT(SGLDAP_Connect),                                    // 79
+    SLOT(SGLDAP_Disconnect),                                 // 80
+    SLOT(SGLDAP_ReadCACertificate),                          // 81
+    SLOT(SGLDAP_ReadCRL),                                    // 82
+    SLOT(SGLDAP_ReadEntry),                                  // 83
     PENDING(SGCRL_CheckCertificate),                         // 84
     PENDING(SGCRL_Check),                                    // 85
     PENDING(SGCertificateValidator_ValidateFullPath),        // 86
