@@ -1,5 +1,6 @@
 #include "SGCertificateStorage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -89,12 +90,13 @@ struct FileBytes {
 };
 
 // A whole regular file of at most SG_CERTSTORE_FILE_MAX bytes. Non-blocking, so that a pipe put
-// in place of the file is refused instead of waited on. The base table has no call that opens
-// without following a link, so a link to a regular file is read like the file.
+// in place of the file is refused instead of waited on, and never through a symbolic link, so a
+// medium cannot make the storage read a file outside its tree. The base table's open has no
+// no-follow flag, so this one open is the platform's own.
 bool readRegularFile(FileBytes& out, const std::string& path) {
     // Names compared ignoring case can match twice in one folder: the first file read stays.
     if (out.bytes.data) return true;
-    const int fd = SG_GBW(SGOS_open)(path.c_str(), SGOS_O_NONBLOCK, 0);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = SG_GBW(SGOS_fstat)(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&

@@ -119,6 +119,9 @@ TEST_F(CertificateStorage, ReadersTakeOnlyRegularFilesOfBoundedSize) {
     copy(chain() / "root.der", "NPKI/KISA/root.der");
     ASSERT_EQ(::mkfifo((ca / "pipe.der").c_str(), 0600), 0);  // would block a plain read
     fs::create_symlink(ca / "pipe.der", ca / "to-pipe.der");
+    // A link to a regular certificate file outside the tree is not read.
+    copy(chain() / "ca.der", "outside/ca.der");
+    fs::create_symlink(scratch_ / "outside" / "ca.der", ca / "linked.der");
     Bytes big = testkit::readBytes(chain() / "ca.der");
     big.resize(SG_CERTSTORE_FILE_MAX + 1, 0);  // a certificate followed by too much
     write("NPKI/KISA/big.der", big);
