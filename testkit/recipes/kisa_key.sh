@@ -13,10 +13,8 @@
 kisa_key() {
   local out=$1 kind=${2:?usage: kisa_key <out> <npki|gpki> [password] [key.pem] [random hex]}
   local password=${3:-'q1w2e3r4!@'} key=${4:-} random=${5:-}
-  local cipher scheme_oid keylen=''
   case $kind in
-    npki) cipher=seed-cbc; scheme_oid=1.2.410.200004.1.4 ;;
-    gpki) cipher=aria-128-cbc; scheme_oid=1.2.410.100001.1.20; keylen='keylen=INTEGER:16' ;;
+    npki | gpki) ;;
     *) echo "kisa_key: npki or gpki, not $kind" >&2; return 2 ;;
   esac
   if [ -z "$key" ]; then
@@ -50,6 +48,23 @@ value=FORMAT:HEX,BITSTRING:$random
 CNF
     quiet openssl asn1parse -genconf "$work/plain.cnf" -noout -out "$out/plain.der"
   fi
+  rm -rf "$work"
+  kisa_encrypt "$out" "$kind" "$password"
+}
+
+# kisa_encrypt <out> <npki|gpki> <password>: <out>/plain.der (any PrivateKeyInfo) encrypted as
+# the media keep it into <out>/key.der (and openssl.der for gpki), with salt.hex, iv.hex and
+# cipherkey.hex; see kisa_key.
+kisa_encrypt() {
+  local out=$1 kind=$2 password=$3
+  local cipher scheme_oid keylen=''
+  case $kind in
+    npki) cipher=seed-cbc; scheme_oid=1.2.410.200004.1.4 ;;
+    gpki) cipher=aria-128-cbc; scheme_oid=1.2.410.100001.1.20; keylen='keylen=INTEGER:16' ;;
+    *) echo "kisa_encrypt: npki or gpki, not $kind" >&2; return 2 ;;
+  esac
+  local work=$out/.work
+  mkdir -p "$work"
   local salt iv cipherkey
   salt=$(openssl rand -hex 8)
   iv=$(openssl rand -hex 16)
