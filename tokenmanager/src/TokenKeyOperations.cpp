@@ -389,6 +389,20 @@ int Token::generateSignatureLocal(unsigned char* out, unsigned long* outLength, 
     const unsigned int room =
         *outLength > UINT32_MAX ? UINT32_MAX : static_cast<unsigned>(*outLength);
     unsigned int needed = 0, written = 0;
+    // The size first (a null buffer); a short output is refused before signing, so no part of a
+    // signature is ever left in it.
+    auto signWith = [&](auto&& sign) {
+        int r = sign(nullptr, &needed);
+        if (r != 0 || !out) return r;
+        if (room < needed) {
+            *outLength = needed;
+            TOKEN_FATAL(logger, "%s - output too short...(%d)(%lu)", kName,
+                        SG_PKCS1_ERR_OUTPUT_TOO_SHORT, static_cast<unsigned long>(needed));
+            return static_cast<int>(SG_PKCS1_ERR_OUTPUT_TOO_SHORT);
+        }
+        written = room;
+        return sign(out, &written);
+    };
     int rc;
     if (pkiType == PKI_TYPE_NPKI) {
         RsaPrivateKey local;
@@ -408,18 +422,9 @@ int Token::generateSignatureLocal(unsigned char* out, unsigned long* outLength, 
         p.hashId = SG_PKCS1_HASH_AS_GIVEN;
         p.alreadyHashed = 1;
         p.privateKey = rsa;
-        rc = TM_CRYPTO(SGPKCS1_Sign)(nullptr, &needed, data, static_cast<unsigned>(length), &p);
-        if (rc == 0 && out) {
-            // Refused before signing, so no part of a signature is ever left in a short buffer.
-            if (room < needed) {
-                *outLength = needed;
-                TOKEN_FATAL(logger, "%s - output too short...(%d)(%lu)", kName,
-                            SG_PKCS1_ERR_OUTPUT_TOO_SHORT, static_cast<unsigned long>(needed));
-                return SG_PKCS1_ERR_OUTPUT_TOO_SHORT;
-            }
-            written = room;
-            rc = TM_CRYPTO(SGPKCS1_Sign)(out, &written, data, static_cast<unsigned>(length), &p);
-        }
+        rc = signWith([&](unsigned char* buffer, unsigned int* size) {
+            return TM_CRYPTO(SGPKCS1_Sign)(buffer, size, data, static_cast<unsigned>(length), &p);
+        });
     } else {
         DsKey local;
         auto* ds = static_cast<SGDSKey*>(key);
@@ -442,19 +447,11 @@ int Token::generateSignatureLocal(unsigned char* out, unsigned long* outLength, 
             p.kcdsaDomainParameters = parameters->dsParameters;
             p.kcdsaDomainParametersLength = static_cast<uint32_t>(parameters->dsParametersLength);
         }
-        // The size query of KCDSA answers "buffer too short" with the largest signature.
-        rc = TM_CRYPTO(SGDS_Sign)(nullptr, &needed, data, static_cast<int>(length), &p);
-        if (rc == SG_KCDSA_ERR_BUFFER) rc = 0;
-        if (rc == 0 && out) {
-            if (room < needed) {
-                *outLength = needed;
-                TOKEN_FATAL(logger, "%s - output too short...(%d)(%lu)", kName,
-                            SG_PKCS1_ERR_OUTPUT_TOO_SHORT, static_cast<unsigned long>(needed));
-                return SG_PKCS1_ERR_OUTPUT_TOO_SHORT;
-            }
-            written = room;
-            rc = TM_CRYPTO(SGDS_Sign)(out, &written, data, static_cast<int>(length), &p);
-        }
+        rc = signWith([&](unsigned char* buffer, unsigned int* size) {
+            const int r = TM_CRYPTO(SGDS_Sign)(buffer, size, data, static_cast<int>(length), &p);
+            // The size query of KCDSA answers "buffer too short" with the largest signature.
+            return !buffer && r == SG_KCDSA_ERR_BUFFER ? 0 : r;
+        });
     }
     if (rc != 0) {
         TOKEN_FATAL(logger, "%s - sign failed...(%d)", kName, rc);
