@@ -9,7 +9,7 @@
 #               PBKDF2-HMAC-SHA-1, 2048 iterations; password default "q1w2e3r4!@")
 #   openssl.der, salt.hex, iv.hex, cipherkey.hex   as kisa_key writes them
 # shellcheck source=/dev/null
-source "$kit/recipes/kisa_key.sh"
+source "$kit/recipes/kisa_encrypt.sh"
 
 kcdsa_key() {
   local out=$1

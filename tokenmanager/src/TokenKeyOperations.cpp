@@ -167,6 +167,12 @@ bool fitsInt(unsigned long length) {
     return length <= static_cast<unsigned long>(INT_MAX);
 }
 
+// A decoder's answer for a well-formed structure that names an algorithm, or an attribute type,
+// the library does not know.
+bool libraryLacks(int libraryCode) {
+    return libraryCode == SG_PKI_ERR_UNKNOWN_ALGORITHM || libraryCode == SG_ASN_ERR_UNKNOWN_OID;
+}
+
 // What a failed decryption of a key file means for the caller: only the password can be wrong
 // when the file names an encryption the library has and parameters that make sense.
 int decryptFailure(int libraryCode) {
@@ -247,7 +253,7 @@ int Token::decryptPrivateKeyFromPKCS8(void* key, void* random, unsigned char** p
             // A key file under an encryption, or a key of an algorithm, that the library lacks
             // is still a key file: saying it is none would send the user looking for another.
             int code = TOKEN_ERR_NOT_PKCS8;
-            if (rc == SG_PKI_ERR_UNKNOWN_ALGORITHM || plainRc == SG_PKI_ERR_UNKNOWN_ALGORITHM)
+            if (libraryLacks(rc) || libraryLacks(plainRc))
                 code = TOKEN_ERR_NOT_SUPPORTED;
             else if (rc == SG_PKI_ERR_MEMORY || plainRc == SG_PKI_ERR_MEMORY)
                 code = TOKEN_ERR_MEMORY;
@@ -277,10 +283,11 @@ int Token::decryptPrivateKeyFromPKCS8(void* key, void* random, unsigned char** p
         const SGBinary plainDer{plain.data(), static_cast<uint32_t>(plainLength)};
         rc = TM_SERVICE(SGPKCS8PrivateKeyInfo_Decode)(&info.record, &plainDer);
         if (rc != 0) {
-            // A key that opens but names an algorithm the library lacks is not a wrong password.
-            const int code = rc == SG_PKI_ERR_UNKNOWN_ALGORITHM ? TOKEN_ERR_NOT_SUPPORTED
-                             : rc == SG_PKI_ERR_MEMORY          ? TOKEN_ERR_MEMORY
-                                                                : TOKEN_ERR_KEY_DECRYPT;
+            // A key that opens but names an algorithm (or carries an attribute) the library lacks
+            // is not a wrong password: garbage from a wrong one does not decode that far.
+            const int code = libraryLacks(rc)          ? TOKEN_ERR_NOT_SUPPORTED
+                             : rc == SG_PKI_ERR_MEMORY ? TOKEN_ERR_MEMORY
+                                                       : TOKEN_ERR_KEY_DECRYPT;
             TOKEN_FATAL(logger, "%s - PKCS8 private key info decode failed...(%d)(%d)", kName, code,
                         rc);
             return code;

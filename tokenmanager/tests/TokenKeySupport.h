@@ -83,6 +83,16 @@ inline bool makeMaterial(const fs::path& work) {
     add(pki + " kcdsa_key " + at("kcdsa1") + " " + domain + " 1.2.410.200004.1.1 " + pw);
     add(pki + " kcdsa_key " + at("kcdsa2") + " " + domain + " 1.2.410.200004.1.21 " + pw);
     add(pki + " cert_variants " + at("certs"));
+    // A PrivateKeyInfo with an attribute of a type outside the library's OID table, as a key file.
+    add("mkdir -p " + at("attribute") + " && cd " + at("attribute") + " && openssl rsa -in " +
+        signKey + " -traditional -outform DER -out rsa.der && printf '%s\\n' " +
+        "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:rsa' " +
+        "\"key=FORMAT:HEX,OCTETSTRING:$(od -An -tx1 -v rsa.der | tr -d ' \\n')\" " +
+        "'attributes=IMPLICIT:0,SET:attributes' '[rsa]' 'oid=OID:rsaEncryption' " +
+        "'parameters=NULL' '[attributes]' 'other=SEQUENCE:other' '[other]' " +
+        "'type=OID:1.2.3.4.5.6.7' 'values=SET:values' '[values]' 'value=UTF8:unknown' " +
+        "> plain.cnf && openssl asn1parse -genconf plain.cnf -noout -out plain.der && " + pki +
+        " kisa_encrypt " + at("attribute") + " npki " + pw);
     // The signing key as RSAPrivateKey, its public half as PEM and as RSAPublicKey.
     add("openssl rsa -in " + signKey + " -traditional -outform DER -out " + at("sign-rsa.der") +
         " && openssl pkey -in " + signKey + " -pubout -out " + at("sign-pub.pem") +
@@ -94,11 +104,12 @@ inline bool makeMaterial(const fs::path& work) {
 }
 
 inline const fs::path& material() {
-    static const fs::path dir = testkit::madeOnce(
-        "token-keys",
-        testkit::recipeKey({"chain", "pkcs8", "kisa_key", "kcdsa_key", "cert_variants"}) +
-            kRandomHex + kcdsaExample().x,
-        makeMaterial);
+    static const fs::path dir =
+        testkit::madeOnce("token-keys",
+                          testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key",
+                                              "kcdsa_key", "cert_variants"}) +
+                              kRandomHex + kcdsaExample().x,
+                          makeMaterial);
     return dir;
 }
 
