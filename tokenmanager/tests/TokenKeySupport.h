@@ -83,6 +83,12 @@ inline bool makeMaterial(const fs::path& work) {
     add(pki + " kcdsa_key " + at("kcdsa1") + " " + domain + " 1.2.410.200004.1.1 " + pw);
     add(pki + " kcdsa_key " + at("kcdsa2") + " " + domain + " 1.2.410.200004.1.21 " + pw);
     add(pki + " cert_variants " + at("certs"));
+    // A PrivateKeyInfo whose RSA key is cut after its version.
+    add("mkdir -p " + at("cut-rsa") + " && cd " + at("cut-rsa") + " && printf '%s\\n' " +
+        "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:rsa' " +
+        "'key=FORMAT:HEX,OCTETSTRING:3003020100' '[rsa]' 'oid=OID:rsaEncryption' " +
+        "'parameters=NULL' > plain.cnf && openssl asn1parse -genconf plain.cnf -noout -out " +
+        "plain.der");
     // A PrivateKeyInfo with an attribute of a type outside the library's OID table, as a key file.
     add("mkdir -p " + at("attribute") + " && cd " + at("attribute") + " && openssl rsa -in " +
         signKey + " -traditional -outform DER -out rsa.der && printf '%s\\n' " +
@@ -103,12 +109,15 @@ inline bool makeMaterial(const fs::path& work) {
     return true;
 }
 
+// Changed whenever makeMaterial makes something new.
+inline const std::string kMaterialVersion = "2";
+
 inline const fs::path& material() {
     static const fs::path dir =
         testkit::madeOnce("token-keys",
                           testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key",
                                               "kcdsa_key", "cert_variants"}) +
-                              kRandomHex + kcdsaExample().x,
+                              kRandomHex + kcdsaExample().x + kMaterialVersion,
                           makeMaterial);
     return dir;
 }

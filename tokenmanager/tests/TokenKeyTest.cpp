@@ -68,180 +68,57 @@ TEST(TokenKeys, OpeningStoredKeys) {
     const Bytes domain = materialFile("kcdsa1/domain.der");
     ASSERT_GT(rsaDer.size(), 1000u);
     ASSERT_FALSE(domain.empty());
-    Bytes truncated = materialFile("chain/signPri.key");
-    truncated.resize(100);
+    constexpr PKIType npki = PKI_TYPE_NPKI, gpki = PKI_TYPE_GPKI;
+    const std::string wrong = "q1w2e3r4!#";
     const struct Case {
         const char* name;
-        Bytes file;
+        const char* file;  // in the material; "cut": the NPKI key file cut to 100 bytes
         std::string password;
         int mode;
         PKIType record;
         int expected;
-        Bytes octets;        // the key as its record re-encodes it, or its octets
-        std::string random;  // hex of the randomNum handed out
-        bool domain;         // the KCDSA domain parameters handed out
+        const char* key;      // what the opened key must be: "rsa" (the key file's), "x" (KCDSA's)
+        bool random = false;  // the key carries the randomNum
+        bool domain = false;  // the KCDSA domain parameters are handed out
     } cases[] = {
-        {"NPKI key file into a record", materialFile("chain/signPri.key"), kPassword, 0,
-         PKI_TYPE_NPKI, 0, rsaDer, "", false},
-        {"NPKI key file as octets", materialFile("chain/signPri.key"), kPassword, 1, PKI_TYPE_NPKI,
-         0, rsaDer, "", false},
-        {"NPKI key file as a whole record", materialFile("chain/signPri.key"), kPassword, 2,
-         PKI_TYPE_NPKI, 0, rsaDer, "", false},
-        {"wrong password",
-         materialFile("chain/signPri.key"),
-         "q1w2e3r4!#",
-         0,
-         PKI_TYPE_NPKI,
-         1328,
-         {},
-         "",
-         false},
-        {"empty password",
-         materialFile("chain/signPri.key"),
-         "",
-         1,
-         PKI_TYPE_NPKI,
-         1328,
-         {},
-         "",
-         false},
-        {"a certificate",
-         materialFile("chain/sign.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1017,
-         {},
-         "",
-         false},
-        {"a cut key file", truncated, kPassword, 0, PKI_TYPE_NPKI, 1017, {}, "", false},
-        {"nothing", {}, kPassword, 0, PKI_TYPE_NPKI, 1017, {}, "", false},
-        {"plain key, any password", materialFile("plain/plain.der"), "whatever", 0, PKI_TYPE_NPKI,
-         0, rsaDer, "", false},
-        {"plain key, no password", materialFile("plain/plain.der"), "", 1, PKI_TYPE_NPKI, 0, rsaDer,
-         "", false},
-        {"EC key file",
-         materialFile("ec/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"plain EC key",
-         materialFile("ec/plain.der"),
-         kPassword,
-         1,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"an attribute the library does not know",
-         materialFile("attribute/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"an attribute the library does not know, plain",
-         materialFile("attribute/plain.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"key file under DES-EDE3-CBC",
-         materialFile("des3/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"1,000,001 iterations",
-         materialFile("ceiling/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1312,
-         {},
-         "",
-         false},
-        {"KCDSA (1.2.410.200004.1.1) into a DS record",
-         materialFile("kcdsa1/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_GPKI,
-         0,
-         {},
-         "",
+        {"NPKI key file into a record", "chain/signPri.key", kPassword, 0, npki, 0, "rsa"},
+        {"NPKI key file as octets", "chain/signPri.key", kPassword, 1, npki, 0, "rsa"},
+        {"NPKI key file as a whole record", "chain/signPri.key", kPassword, 2, npki, 0, "rsa"},
+        {"wrong password", "chain/signPri.key", wrong, 0, npki, 1328, ""},
+        {"empty password", "chain/signPri.key", "", 1, npki, 1328, ""},
+        {"a certificate", "chain/sign.der", kPassword, 0, npki, 1017, ""},
+        {"a cut key file", "cut", kPassword, 0, npki, 1017, ""},
+        {"nothing", "", kPassword, 0, npki, 1017, ""},
+        {"plain key, any password", "plain/plain.der", "whatever", 0, npki, 0, "rsa"},
+        {"plain key, no password", "plain/plain.der", "", 1, npki, 0, "rsa"},
+        {"EC key file", "ec/key.der", kPassword, 0, npki, 1307, ""},
+        {"plain EC key", "ec/plain.der", kPassword, 1, npki, 1307, ""},
+        {"an unknown attribute", "attribute/key.der", kPassword, 0, npki, 1307, ""},
+        {"an unknown attribute, plain", "attribute/plain.der", kPassword, 0, npki, 1307, ""},
+        {"an RSA key cut after its version", "cut-rsa/plain.der", kPassword, 0, npki, 1312, ""},
+        {"key file under DES-EDE3-CBC", "des3/key.der", kPassword, 0, npki, 1307, ""},
+        {"1,000,001 iterations", "ceiling/key.der", kPassword, 0, npki, 1312, ""},
+        {"KCDSA (1.2.410.200004.1.1), record", "kcdsa1/key.der", kPassword, 0, gpki, 0, "", false,
          true},
-        {"KCDSA (1.2.410.200004.1.21) into a DS record",
-         materialFile("kcdsa2/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_GPKI,
-         0,
-         {},
-         "",
+        {"KCDSA (1.2.410.200004.1.21), record", "kcdsa2/key.der", kPassword, 0, gpki, 0, "", false,
          true},
-        {"KCDSA as octets", materialFile("kcdsa2/key.der"), kPassword, 1, PKI_TYPE_GPKI, 0, kcdsaX,
-         "", false},
-        {"KCDSA into an RSA record",
-         materialFile("kcdsa1/key.der"),
-         kPassword,
-         0,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"RSA into a DS record",
-         materialFile("chain/signPri.key"),
-         kPassword,
-         0,
-         PKI_TYPE_GPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"randomNum, record", materialFile("random/key.der"), kPassword, 0, PKI_TYPE_NPKI, 0,
-         rsaDer, kRandomHex, false},
-        {"randomNum, octets", materialFile("random/key.der"), kPassword, 1, PKI_TYPE_NPKI, 0,
-         rsaDer, kRandomHex, false},
-        {"randomNum stays in the whole record", materialFile("random/key.der"), kPassword, 2,
-         PKI_TYPE_NPKI, 0, rsaDer, "", false},
-        {"unknown mode",
-         materialFile("chain/signPri.key"),
-         kPassword,
-         3,
-         PKI_TYPE_NPKI,
-         1307,
-         {},
-         "",
-         false},
-        {"unknown record",
-         materialFile("chain/signPri.key"),
-         kPassword,
-         0,
-         PKIType(2),
-         1307,
-         {},
-         "",
-         false},
+        {"KCDSA as octets", "kcdsa2/key.der", kPassword, 1, gpki, 0, "x"},
+        {"KCDSA into an RSA record", "kcdsa1/key.der", kPassword, 0, npki, 1307, ""},
+        {"RSA into a DS record", "chain/signPri.key", kPassword, 0, gpki, 1307, ""},
+        {"randomNum, record", "random/key.der", kPassword, 0, npki, 0, "rsa", true},
+        {"randomNum, octets", "random/key.der", kPassword, 1, npki, 0, "rsa", true},
+        {"randomNum, whole record", "random/key.der", kPassword, 2, npki, 0, "rsa", true},
+        {"unknown mode", "chain/signPri.key", kPassword, 3, npki, 1307, ""},
+        {"unknown record", "chain/signPri.key", kPassword, 0, PKIType(2), 1307, ""},
     };
     KeyToken token;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        Bytes file = std::string(c.file) == "cut" ? materialFile("chain/signPri.key")
+                     : *c.file                    ? materialFile(c.file)
+                                                  : Bytes();
+        if (std::string(c.file) == "cut") file.resize(100);
         Opened out;
-        Bytes file = c.file;
         const int rc = token.decryptPrivateKeyFromPKCS8(
             out.key(c.mode, c.record), &out.random, &out.parameters, &out.parametersLength,
             data(file), file.size(), text(c.password), c.password.size(), c.mode, c.record);
@@ -250,19 +127,24 @@ TEST(TokenKeys, OpeningStoredKeys) {
             EXPECT_TRUE(out.empty()) << "a failure wrote an output";
             continue;
         }
-        EXPECT_EQ(testkit::hex(bytesOf(out.random)), c.random);
-        if (c.mode == TOKEN_KEY_RECORD && c.record == PKI_TYPE_NPKI)
-            EXPECT_EQ(encoded(out.rsa), c.octets);
-        if (c.mode == TOKEN_KEY_RECORD && c.record == PKI_TYPE_GPKI)
+        const Bytes& key = std::string(c.key) == "rsa" ? rsaDer : kcdsaX;
+        if (c.mode == TOKEN_KEY_RECORD && c.record == npki) {
+            EXPECT_EQ(encoded(out.rsa), key);
+        } else if (c.mode == TOKEN_KEY_RECORD) {
             EXPECT_EQ(out.ds.kind, SG_DSKEY_KCDSA_PRIVATE);
-        if (c.mode == TOKEN_KEY_OCTETS) EXPECT_EQ(bytesOf(out.octets), c.octets);
+        } else if (c.mode == TOKEN_KEY_OCTETS) {
+            EXPECT_EQ(bytesOf(out.octets), key);
+        }
+        // The whole record moves to the caller with its random; no copy is handed out.
+        const bool randomOut = c.random && c.mode != TOKEN_KEY_INFO;
+        EXPECT_EQ(testkit::hex(bytesOf(out.random)), randomOut ? kRandomHex : "");
         if (c.mode == TOKEN_KEY_INFO) {
             EXPECT_EQ(out.info.algorithm, SG_PKCS8_ALGORITHM_RSA);
-            EXPECT_EQ(bytesOf(out.info.privateKey), c.octets);
-            // The whole record moves to the caller with its random; no copy is made.
-            const bool hasRandom = c.file == materialFile("random/key.der");
-            ASSERT_EQ(out.info.randomNum != nullptr, hasRandom);
-            if (hasRandom) EXPECT_EQ(testkit::hex(bytesOf(*out.info.randomNum)), kRandomHex);
+            EXPECT_EQ(bytesOf(out.info.privateKey), key);
+            ASSERT_EQ(out.info.randomNum != nullptr, c.random);
+            if (c.random) {
+                EXPECT_EQ(testkit::hex(bytesOf(*out.info.randomNum)), kRandomHex);
+            }
         }
         if (c.domain) {
             EXPECT_EQ(Bytes(out.parameters, out.parameters + out.parametersLength), domain);
