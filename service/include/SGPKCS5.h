@@ -60,7 +60,8 @@ enum {
     SG_PKCS5_DEFAULT_ITERATIONS = 1024, /* a record's iteration count of 0 or less */
     SG_PKCS5_SALT_LENGTH = 8,           /* salts made for encryption */
     SG_PKCS5_PBES2_KEY_LENGTH = 16,     /* PBES2 keys made for encryption */
-    SG_PKCS5_PBES2_IV_LENGTH = 16
+    SG_PKCS5_PBES2_IV_LENGTH = 16,
+    SG_PKCS5_MAX_FILE_ITERATIONS = 1000000 /* the largest iteration count read from a file */
 };
 
 /* The PBE parameter record, 80 bytes; allocated by the caller. key, salt and iv are buffers the
@@ -99,9 +100,9 @@ int SGPKCS5Encrypt(SGPKCS8EncryptedPrivateKeyInfo* out, const unsigned char* dat
  * RC4 has no padding to check); 10001 missing argument or negative password length; 10003
  * unknown type, PBES2 key derivation other than PBKDF2, unknown PRF; 10011 PBES2 scheme outside
  * the table or a salt of the otherSource kind; 20904 PBKDF2 without parameters, an iteration
- * count or keyLength that is not a positive 32-bit value, a keyLength other than the scheme's
- * key length, an IV that is not one cipher block; 20902 undecodable parameters; 414 type 5;
- * 10002 memory; the crypto layer's codes. */
+ * count that is not 1 to SG_PKCS5_MAX_FILE_ITERATIONS, a keyLength that is not a positive 32-bit
+ * value or not the scheme's key length, an IV that is not one cipher block; 20902 undecodable
+ * parameters; 414 type 5; 10002 memory; the crypto layer's codes. */
 int SGPKCS5Decrypt(unsigned char* output, int* outputLength,
                    const SGPKCS8EncryptedPrivateKeyInfo* in, const unsigned char* password,
                    int passwordLength);
@@ -111,7 +112,7 @@ int SGPKCS5Decrypt(unsigned char* output, int* outputLength,
  * are replaced by new buffers only on success (what they held is not released: pass a zeroed or
  * cleared record); on failure out is unchanged.
  * 0; 10001 missing argument; 10003 other types; 20902 undecodable; 20904 an iteration count that
- * is not a positive 32-bit value; 10002 memory; the digest's codes. */
+ * is not 1 to SG_PKCS5_MAX_FILE_ITERATIONS; 10002 memory; the digest's codes. */
 int SGPKCS5_GetPKCS12PBEParam(SGPKCS5PBESParam* out, const unsigned char* password,
                               int passwordLength, const SGBinary* parameters, int pbeType);
 

@@ -390,6 +390,17 @@ int positiveInt(int* out, const INTEGER_t& value) {
     return 0;
 }
 
+// An iteration count read from a file; 20904 when it is not 1 to the ceiling. Real key files use
+// a few thousand; a count far above that would let a file on a hostile medium hold the caller for
+// minutes.
+int fileIterations(int* out, const INTEGER_t& value) {
+    int v = 0;
+    if (int r = positiveInt(&v, value)) return r;
+    if (v > SG_PKCS5_MAX_FILE_ITERATIONS) return SG_ASN_ERR_MALFORMED;
+    *out = v;
+    return 0;
+}
+
 SGBinary viewOf(const uint8_t* buf, int size) {
     return SGBinary{const_cast<uint8_t*>(buf), size > 0 ? static_cast<uint32_t>(size) : 0};
 }
@@ -416,7 +427,7 @@ int decodePbeParameter(Secret& salt, int* iterations, const SGBinary* der) {
     if (!der || !der->data || der->length == 0) return SG_ASN_ERR_MALFORMED;
     Decoded<PBEParameter_t> p(&asn_DEF_PBEParameter);
     if (int r = p.decode(*der)) return r;
-    if (int r = positiveInt(iterations, p.value->iterationCount)) return r;
+    if (int r = fileIterations(iterations, p.value->iterationCount)) return r;
     const SGBinary s = viewOf(p.value->salt.buf, p.value->salt.size);
     return copyInto(salt, s.data, s.length) ? 0 : SG_PKI_ERR_MEMORY;
 }
@@ -623,7 +634,7 @@ int decodePbes2(Pbes2& out, const SGBinary* der) {
     if (int r = kdf.decode(viewOf(kdfId.parameters->buf, kdfId.parameters->size))) return r;
     if (kdf.value->salt.present != PBKDF2_params__salt_PR_specified)
         return SG_PKI_ERR_NOT_SUPPORTED;
-    if (int r = positiveInt(&out.iterations, kdf.value->iterationCount)) return r;
+    if (int r = fileIterations(&out.iterations, kdf.value->iterationCount)) return r;
     int keyLength = 0;
     if (kdf.value->keyLength)
         if (int r = positiveInt(&keyLength, *kdf.value->keyLength)) return r;

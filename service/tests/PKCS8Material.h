@@ -75,7 +75,8 @@ inline bool makeMaterial(const fs::path& work) {
 // The material folder of this build.
 inline const fs::path& material() {
     static const fs::path dir = testkit::madeOnce(
-        "pkcs8", testkit::recipeKey({"pkcs8", "kisa_key"}) + kRandomHex, makeMaterial);
+        "pkcs8", testkit::recipeKey({"pkcs8", "kisa_encrypt", "kisa_key"}) + kRandomHex,
+        makeMaterial);
     return dir;
 }
 

@@ -724,6 +724,9 @@ TEST_F(PBE, ParameterFaultsAreRefused) {
         {"iterations 2^32 + 2048", pbes2(kdf({integer(0x100000800LL)}), aes128, iv16), 20904, 0},
         {"iterations of 9 bytes",
          pbes2(kdf({integerBytes(unhex("010000000000000800"))}), aes128, iv16), 20904, 0},
+        // A ceiling far above real files, so a hostile file cannot hold the caller for minutes.
+        {"iterations 1,000,000", pbes2(kdf({integer(1000000)}), aes128, iv16), 0, 16},
+        {"iterations 1,000,001", pbes2(kdf({integer(1000001)}), aes128, iv16), 20904, 0},
         {"key derivation PBES2",
          seq({algorithm("1.2.840.113549.1.5.13", kdf({it})), algorithm(aes128, iv16)}), 10003, 0},
         {"key derivation without parameters", seq({algorithm(pbkdf2), algorithm(aes128, iv16)}),
@@ -766,6 +769,7 @@ TEST_F(PBE, ParameterFaultsAreRefused) {
     } pbe[] = {
         {"iterations 0", seq({salt, integer(0)}), 20904},
         {"iterations 2^32 + 5", seq({salt, integer(0x100000005LL)}), 20904},
+        {"iterations 1,000,001", seq({salt, integer(1000001)}), 20904},
         {"no salt", seq({integer(5)}), 20902},
         {"empty", {}, 10001},
     };
@@ -788,6 +792,15 @@ TEST_F(PBE, ParameterFaultsAreRefused) {
     EXPECT_EQ(decrypt(&plain, noParameters, "pw"), 20904);
     const SGPKCS8EncryptedPrivateKeyInfo unknown{10, nullptr, view(good)};
     EXPECT_EQ(decrypt(&plain, unknown, "pw"), 10003);
+    // Files over the iteration ceiling are refused before any derivation.
+    const Bytes overPbe = seq({salt, integer(1000001)});
+    SGBinary overPbeDer = view(overPbe);
+    const Bytes overPbes2 = pbes2(kdf({integer(1000001)}), aes128, iv16);
+    SGBinary overPbes2Der = view(overPbes2);
+    for (const auto& over :
+         {SGPKCS8EncryptedPrivateKeyInfo{SG_PBE_SHA_3DES, &overPbeDer, view(good)},
+          SGPKCS8EncryptedPrivateKeyInfo{SG_PBE_PBES2, &overPbes2Der, view(iv16)}})
+        EXPECT_EQ(decrypt(&plain, over, "pw"), 20904) << over.algorithm;
 }
 
 // The caller's record is read: never changed, none of its buffers released or taken over (they

@@ -10,13 +10,14 @@
 #   salt.hex, iv.hex, cipherkey.hex   the salt, IV and derived cipher key used
 #   openssl.der (gpki only) the same bytes under OpenSSL's ARIA-128-CBC identifier
 #               1.2.410.200046.1.1.2, so that openssl pkcs8 opens it
+# shellcheck source=/dev/null
+source "$kit/recipes/kisa_encrypt.sh"
+
 kisa_key() {
   local out=$1 kind=${2:?usage: kisa_key <out> <npki|gpki> [password] [key.pem] [random hex]}
   local password=${3:-'q1w2e3r4!@'} key=${4:-} random=${5:-}
-  local cipher scheme_oid keylen=''
   case $kind in
-    npki) cipher=seed-cbc; scheme_oid=1.2.410.200004.1.4 ;;
-    gpki) cipher=aria-128-cbc; scheme_oid=1.2.410.100001.1.20; keylen='keylen=INTEGER:16' ;;
+    npki | gpki) ;;
     *) echo "kisa_key: npki or gpki, not $kind" >&2; return 2 ;;
   esac
   if [ -z "$key" ]; then
@@ -50,50 +51,6 @@ value=FORMAT:HEX,BITSTRING:$random
 CNF
     quiet openssl asn1parse -genconf "$work/plain.cnf" -noout -out "$out/plain.der"
   fi
-  local salt iv cipherkey
-  salt=$(openssl rand -hex 8)
-  iv=$(openssl rand -hex 16)
-  cipherkey=$(openssl kdf -keylen 16 -kdfopt digest:SHA1 -kdfopt "pass:$password" \
-    -kdfopt "hexsalt:$salt" -kdfopt iter:2048 PBKDF2 | tr -d ':\n')
-  echo "$salt" > "$out/salt.hex"
-  echo "$iv" > "$out/iv.hex"
-  echo "$cipherkey" > "$out/cipherkey.hex"
-  quiet openssl enc "-$cipher" -K "$cipherkey" -iv "$iv" -in "$out/plain.der" \
-    -out "$work/encrypted.bin" "${LEGACY[@]}"
-  local encrypted
-  encrypted=$(hexdump_of "$work/encrypted.bin")
-  local oid
-  for oid in "$scheme_oid" 1.2.410.200046.1.1.2; do
-    cat > "$work/epki.cnf" <<CNF
-asn1=SEQUENCE:epki
-[epki]
-algorithm=SEQUENCE:pbes2
-data=FORMAT:HEX,OCTETSTRING:$encrypted
-[pbes2]
-oid=OID:1.2.840.113549.1.5.13
-parameters=SEQUENCE:parameters
-[parameters]
-kdf=SEQUENCE:kdf
-scheme=SEQUENCE:scheme
-[kdf]
-oid=OID:1.2.840.113549.1.5.12
-parameters=SEQUENCE:kdfparameters
-[kdfparameters]
-salt=FORMAT:HEX,OCTETSTRING:$salt
-iterations=INTEGER:2048
-$keylen
-[scheme]
-oid=OID:$oid
-iv=FORMAT:HEX,OCTETSTRING:$iv
-CNF
-    if [ "$oid" = "$scheme_oid" ]; then
-      quiet openssl asn1parse -genconf "$work/epki.cnf" -noout -out "$out/key.der"
-    elif [ "$kind" = gpki ]; then
-      quiet openssl asn1parse -genconf "$work/epki.cnf" -noout -out "$out/openssl.der"
-    fi
-  done
   rm -rf "$work"
+  kisa_encrypt "$out" "$kind" "$password"
 }
-
-# hexdump_of <file>: the bytes as one line of lower-case hex digits.
-hexdump_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }

@@ -59,6 +59,9 @@ struct TOKEN_EXPORT LocalKeySet {
     SGBinary privateKey;
 };
 
+// Key-decoding modes of Token::decryptPrivateKeyFromPKCS8.
+enum TokenKeyMode : int { TOKEN_KEY_RECORD = 0, TOKEN_KEY_OCTETS = 1, TOKEN_KEY_INFO = 2 };
+
 // Filled by the caller of Token::generateSignature (48 bytes).
 struct TOKEN_EXPORT TokenGenerateSignatureParameters {
     char* hashName;            // "sha1..." selects SHA-1, anything else SHA-256
@@ -203,6 +206,76 @@ class TOKEN_EXPORT Token {
                                            unsigned long signCertLength, unsigned char* kmCert,
                                            unsigned long kmCertLength);
 
+    // ---- Stored keys and local signing ----------------------------------------------------
+    //
+    // Opens a stored key: an EncryptedPrivateKeyInfo decrypted with the password, or a plain
+    // PrivateKeyInfo (no password needed). Every output may be null. The key output by mode:
+    //   TOKEN_KEY_RECORD  a zeroed key record of the kind keyRecord names: an SGRSAPrivateKey for
+    //                     PKI_TYPE_NPKI (RSA keys only), an SGDSKey for PKI_TYPE_GPKI (KCDSA keys
+    //                     only, decoded as a KCDSA private key); with both parameter outputs, a
+    //                     copy of the KCDSA domain parameters (released with freeMemory)
+    //   TOKEN_KEY_OCTETS  an empty SGBinary that receives the private-key octets
+    //   TOKEN_KEY_INFO    an empty SGPKCS8PrivateKeyInfo that receives the whole decoded record,
+    //                     then the caller's (SGPKCS8PrivateKeyInfo_Cleanse); nothing else is set
+    // random (modes 0 and 1): an empty SGBinary that receives a copy of the randomNum attribute.
+    // The form without keyRecord names PKI_TYPE_NPKI. On failure no output holds anything.
+    // 0; 1017 neither form of PKCS #8; 1307 a key algorithm or encryption the library lacks, a
+    // key of another kind than the record, an unknown mode or record; 1312 a key that does not
+    // decode into its record, or damaged encryption parameters; 1315 memory; 1328 the password
+    // does not open the key (or what it opens is no PrivateKeyInfo).
+    int decryptPrivateKeyFromPKCS8(void* key, void* random, unsigned char** parameters,
+                                   unsigned long* parametersLength, unsigned char* data,
+                                   unsigned long length, unsigned char* password,
+                                   unsigned long passwordLength, int mode);
+    int decryptPrivateKeyFromPKCS8(void* key, void* random, unsigned char** parameters,
+                                   unsigned long* parametersLength, unsigned char* data,
+                                   unsigned long length, unsigned char* password,
+                                   unsigned long passwordLength, int mode, PKIType keyRecord);
+
+    // Signs data as given (a DigestInfo, a whole PKCS #1 block, or for KCDSA the message) with
+    // the key record (an SGRSAPrivateKey for PKI_TYPE_NPKI, an SGDSKey for PKI_TYPE_GPKI), or
+    // with the local key pair of keyId when key is null. PKCS #1 v1.5 for NPKI; KCDSA with
+    // SHA-256 and the domain parameters of the parameters record for GPKI. A null output asks
+    // the signature's length. An output shorter than the signature is refused before signing
+    // (557, the needed length reported). 0; 1300 no local pair; 1307 another PKIType; 1312
+    // missing length; the crypto layer's codes.
+    int generateSignatureLocal(unsigned char* out, unsigned long* outLength, unsigned char* data,
+                               unsigned long length, void* key, const char* keyId,
+                               const char* itemId, TokenGenerateSignatureParameters* parameters,
+                               PKIType pkiType);
+
+    // ---- Certificate checks ------------------------------------------------------------------
+    //
+    // The file name of one certificate file: NPKI "signCert.der", "kmCert.der", "signPri.key",
+    // "kmPri.key"; GPKI base + "_sig.cer", "_env.cer", "_sig.key", "_env.key".
+    std::wstring getCertFileName(const bool& npki, const bool& certificate, const bool& signing,
+                                 const std::wstring& base);
+    // The subject text without backslashes, cut to at most 1023 bytes at a character boundary;
+    // empty when the certificate does not decode or has no subject.
+    std::string getDNByCert(unsigned char* certificate, const unsigned long& length);
+    // False only when the subject's O= value is exactly "Government of Korea".
+    bool IsNPKI(unsigned char* certificate, const unsigned long& length);
+    // Whether the key usage names digitalSignature; true without a certificate, without the
+    // extension and on decoding errors.
+    bool IsDigitalSignature(unsigned char* certificate, const unsigned long& length);
+    // Whether the new certificate may replace the old one: its validity starts and ends no
+    // earlier. A new certificate that does not decode or has no readable dates never does; an
+    // old one of that kind always may be replaced.
+    bool checkCertificate(unsigned char* oldCertificate, unsigned int oldLength,
+                          unsigned char* newCertificate, unsigned int newLength);
+
+    // ---- Software key pairs ------------------------------------------------------------------
+    //
+    // The virtual generateKeyPair with the public key as Base64 text (released with freeMemory).
+    int generateKeyPair(char** keyId, char** base64PublicKey, InputPINHandler* handler,
+                        TokenGenerateKeyPairParameters* parameters);
+    // Registers the current key pair of the item id's signing certificate (exported through the
+    // virtual exportCertificateAndKey) as a local pair: its id and public key (the certificate's
+    // subjectPublicKey) are handed out. 0; 1302 and 1022 of the export; 1320 the certificate does
+    // not decode; 1332 no key or certificate, or the public key cannot be read; 1315 memory.
+    int getOldKeyPair(char** keyId, unsigned char** publicKey, unsigned long* publicKeyLength,
+                      const char* itemId, InputPINHandler* handler);
+
   protected:
     friend struct TokenLayout;  // checks the field offsets
 
@@ -221,5 +294,34 @@ class TOKEN_EXPORT Token {
     TokenLocalKeyStorage* localKeyStorage;
     char* lastErrorMessage;
 };
+
+// The user data of the key callbacks, on the caller's stack: the callbacks keep the last token
+// code they got in result (0 at start), so a caller can tell a cancelled password (1302) from
+// a library failure.
+struct TOKEN_EXPORT TokenKeyCallbackContext {
+    long result;
+    Token* token;
+    const char* keyId;  // the item id whose key signs or decrypts
+    InputPINHandler* handler;
+};
+
+// The key callbacks through which the PKI layer signs and decrypts with a token's key without
+// holding it. Each returns the token's code, or 1307 for a request the tokens cannot honour.
+extern "C" {
+// The token's getKeySize for the key id.
+TOKEN_EXPORT int P1GetKeySizeCallback(unsigned int* size, void* context);
+// The token's generateSignatureRAW over the input (a PKCS #1 block or DigestInfo, or a KCDSA
+// message). *length: in, the room of out; out, the signature's length. A signature longer than
+// the room gives 1312 and nothing is copied. PSS, KCDSA with another hash than SHA-256 and any
+// other scheme give 1307.
+TOKEN_EXPORT int P1SignCallback(unsigned char* out, unsigned int* length,
+                                const unsigned char* input, unsigned int inputLength,
+                                unsigned int algorithm, void* context);
+// The token's decrypt (PKCS #1 v1.5) of the input into out, which holds as many bytes as the
+// input; *length receives the plaintext's length. Any padding word but PKCS #1 v1.5 gives 1307.
+TOKEN_EXPORT int DecryptCallback(unsigned char* out, unsigned int* length,
+                                 const unsigned char* input, unsigned int inputLength,
+                                 unsigned int padding, void* context);
+}
 
 #endif

@@ -119,27 +119,6 @@ Token::~Token() {
 
 // ---- Virtual operations with a body in Token -----------------------------------------------
 
-int Token::generateKeyPair(char** keyId, unsigned char** publicKey, unsigned long* publicKeyLength,
-                           InputPINHandler*, TokenGenerateKeyPairParameters*) {
-    clearOutput(keyId);
-    clearOutput(publicKey);
-    clearLength(publicKeyLength);
-    TOKEN_FATAL(logger, "%s - not supported...(%d)", "generateKeyPair", TOKEN_ERR_NOT_SUPPORTED);
-    return TOKEN_ERR_NOT_SUPPORTED;
-}
-
-int Token::decrypt(unsigned char** out, unsigned long* outLength, unsigned char*, unsigned long,
-                   InputPINHandler*, const char* keyId, TokenDecryptParameters*) {
-    clearOutput(out);
-    clearLength(outLength);
-    if (!keyId || !localKeyStorage || !localKeyStorage->get(keyId)) {
-        TOKEN_FATAL(logger, "%s - local key not found...(%d)", "decrypt", TOKEN_ERR_NO_LOCAL_KEY);
-        return TOKEN_ERR_NO_LOCAL_KEY;
-    }
-    TOKEN_FATAL(logger, "%s - not supported...(%d)", "decrypt", TOKEN_ERR_NOT_SUPPORTED);
-    return TOKEN_ERR_NOT_SUPPORTED;
-}
-
 int Token::pushCertificate(InputPINHandler*, const char*, const unsigned char*, unsigned long,
                            const unsigned char*, unsigned long) {
     TOKEN_FATAL(logger, "%s - not supported...(%d)", "pushCertificate", TOKEN_ERR_NOT_SUPPORTED);
@@ -186,16 +165,6 @@ bool Token::checkNPKI(const char*) {
     return true;
 }
 
-int Token::import(char* keyId, unsigned char*, unsigned long, unsigned char*, unsigned long,
-                  const bool&) {
-    if (!keyId || !localKeyStorage || !localKeyStorage->get(keyId)) {
-        TOKEN_FATAL(logger, "%s - local key not found...(%d)", "import", TOKEN_ERR_NO_PRIVATE_KEY);
-        return TOKEN_ERR_NO_PRIVATE_KEY;
-    }
-    TOKEN_FATAL(logger, "%s - not supported...(%d)", "import", TOKEN_ERR_NOT_SUPPORTED);
-    return TOKEN_ERR_NOT_SUPPORTED;
-}
-
 int Token::importFinal() {
     if (!importing) {
         TOKEN_FATAL(logger, "%s - no import open...(%d)", "importFinal", TOKEN_ERR_IMPORT_NOT_OPEN);
@@ -229,17 +198,6 @@ int Token::enableToken(const char*) {
 
 int Token::accessCert(const char*) {
     return 0;
-}
-
-int Token::getKeySize(unsigned long* size, InputPINHandler*, const char* keyId) {
-    clearLength(size);
-    if (!keyId || !localKeyStorage || !localKeyStorage->get(keyId)) {
-        TOKEN_FATAL(logger, "%s - local key not found...(%d)", "getKeySize",
-                    TOKEN_ERR_NO_PRIVATE_KEY);
-        return TOKEN_ERR_NO_PRIVATE_KEY;
-    }
-    TOKEN_FATAL(logger, "%s - not supported...(%d)", "getKeySize", TOKEN_ERR_NOT_SUPPORTED);
-    return TOKEN_ERR_NOT_SUPPORTED;
 }
 
 // ---- Memory --------------------------------------------------------------------------------
@@ -343,6 +301,25 @@ int Token::getPrivateKey(const char* itemId, char** base64, InputPINHandler* han
     return rc;
 }
 
+int Token::generateKeyPair(char** keyId, char** base64PublicKey, InputPINHandler* handler,
+                           TokenGenerateKeyPairParameters* parameters) {
+    if (!base64PublicKey) return TOKEN_ERR_INVALID_DATA;
+    *base64PublicKey = nullptr;
+    unsigned char* publicKey = nullptr;
+    unsigned long length = 0;
+    int rc = generateKeyPair(keyId, &publicKey, &length, handler, parameters);
+    if (rc == 0 && publicKey && length)
+        rc = toBase64Text(publicKey, length, base64PublicKey, false);
+    freeMemory(publicKey, 0);
+    // A pair whose public key cannot be handed out is of no use to the caller.
+    if (rc != 0 && keyId && *keyId) {
+        if (localKeyStorage) localKeyStorage->del(*keyId);
+        freeMemory(*keyId, 0);
+        *keyId = nullptr;
+    }
+    return rc;
+}
+
 int Token::getPath(const char* itemId, char** text) {
     if (!text) return TOKEN_ERR_INVALID_DATA;
     *text = nullptr;
@@ -402,27 +379,15 @@ int Token::checkPIN(unsigned char* pin, unsigned long length) {
 
 namespace {
 
-// The largest rendering of a name that is shown cut: a name of a certificate of any size that a
-// medium may hold renders within it.
-constexpr unsigned int kLargestShownRendering = 1024 * 1024;
-
 // A name of the certificate (subject, issuer) as the user sees it: rendered whole however long
 // it is, its control characters replaced, and cut at a whole character with an ellipsis when it
 // does not fit the field, rather than left empty.
 int fillShownText(void* certificate, char* field, unsigned int size, int entry, int option) {
-    std::string text(size, '\0');
-    int rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, text.data(), size,
-                                                               entry, option);
-    for (unsigned int room = 16 * 1024;
-         (rc == SG_X520_ERR_TOO_LONG || rc == SG_PKI_ERR_OUT_OF_RANGE) &&
-         room <= kLargestShownRendering;
-         room *= 4) {
-        text.assign(room, '\0');
-        rc = Util::X509Certificate_GetEntry_Remove_SpecialChar(certificate, text.data(), room,
-                                                               entry, option);
-    }
+    std::string text;
+    const int rc = brindlow::token::entryText(static_cast<SGX509Certificate*>(certificate), entry,
+                                              option, size, text);
     if (rc != 0) return rc;
-    Util::displayText(std::string_view(text.c_str()), field, size);
+    Util::displayText(std::string_view(text), field, size);
     return 0;
 }
 

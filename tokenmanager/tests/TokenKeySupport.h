@@ -1,0 +1,392 @@
+// Material and a token of the key tests: key files and certificates made by the openssl command
+// line once per build folder (testkit/KitCache.h), a KCDSA key of the standard's examples, and a
+// token that signs and exports like the disk token does, over keys and certificates it is given.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KitCache.h"
+#include "SGDSKey.h"
+#include "SGX509Certificate.h"
+#include "TestKit.h"
+#include "Token.h"
+#include "TokenTestSupport.h"
+
+namespace keytest {
+
+namespace fs = std::filesystem;
+using testkit::Bytes;
+
+inline const std::string kPassword = "q1w2e3r4!@";
+// The randomNum attribute of the key file "random/key.der".
+inline const std::string kRandomHex = "1F2E3D4C5B6A79880011223344556677A1B2C3D4";
+
+// One example of the KCDSA standard's appendix (2048-bit p, 224-bit q, SHA-256), as hex.
+struct KcdsaExample {
+    std::string p, q, g, x, y, message;
+};
+
+inline const KcdsaExample& kcdsaExample() {
+    static const KcdsaExample example = [] {
+        KcdsaExample e;
+        const std::string text = testkit::readText(std::string(BRINDLOW_TESTKIT_DIR) +
+                                                   "/../crypto/tests/data/kcdsa_ttak.vec");
+        std::istringstream in(text);
+        std::string set;
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find(" = ");
+            if (eq == std::string::npos) continue;
+            const std::string key = line.substr(0, eq), value = line.substr(eq + 3);
+            if (key == "M") e.message = value;
+            if (key == "Set") set = value;
+            if (set != "II.2") continue;
+            if (key == "P") e.p = value;
+            if (key == "Q") e.q = value;
+            if (key == "G") e.g = value;
+            if (key == "X") e.x = value;
+            if (key == "Y") e.y = value;
+        }
+        return e;
+    }();
+    return example;
+}
+
+inline bool makeMaterial(const fs::path& work) {
+    std::string output;
+    auto fail = [&](const std::string& what) {
+        ADD_FAILURE() << "making the key material failed (" << what << "):\n" << output;
+        return false;
+    };
+    if (!testkit::pki("chain", work / "chain", {kPassword}, &output)) return fail("chain");
+    const std::string pki = "bash " + testkit::quote(std::string(BRINDLOW_TESTKIT_DIR) + "/pki.sh");
+    const std::string signKey = testkit::quote((work / "chain" / "sign.key").string());
+    const std::string pw = testkit::quote(kPassword);
+    auto at = [&](const std::string& name) { return testkit::quote((work / name).string()); };
+    const KcdsaExample& k = kcdsaExample();
+    const std::string domain = k.p + " " + k.q + " " + k.g + " " + k.x;
+    std::string command = "pids=''; ";
+    auto add = [&](const std::string& call) { command += "(" + call + ") & pids=\"$pids $!\"; "; };
+    add(pki + " pkcs8 " + at("plain") + " seed-cbc " + pw + " " + signKey);
+    add(pki + " pkcs8 " + at("des3") + " des3 " + pw + " " + signKey);
+    add(pki + " pkcs8 " + at("ceiling") + " aes-128-cbc:hmacWithSHA1@1000001 " + pw + " " +
+        signKey);
+    add("mkdir -p " + at("ec") + " && openssl genpkey -algorithm EC -pkeyopt " +
+        "ec_paramgen_curve:P-256 -out " + at("ec/key.pem") + " && " + pki + " pkcs8 " + at("ec") +
+        " seed-cbc " + pw + " " + at("ec/key.pem"));
+    add(pki + " kisa_key " + at("random") + " npki " + pw + " " + signKey + " " + kRandomHex);
+    add(pki + " kcdsa_key " + at("kcdsa1") + " " + domain + " 1.2.410.200004.1.1 " + pw);
+    add(pki + " kcdsa_key " + at("kcdsa2") + " " + domain + " 1.2.410.200004.1.21 " + pw);
+    add(pki + " cert_variants " + at("certs"));
+    // A PrivateKeyInfo whose RSA key is cut after its version.
+    add("mkdir -p " + at("cut-rsa") + " && cd " + at("cut-rsa") + " && printf '%s\\n' " +
+        "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:rsa' " +
+        "'key=FORMAT:HEX,OCTETSTRING:3003020100' '[rsa]' 'oid=OID:rsaEncryption' " +
+        "'parameters=NULL' > plain.cnf && openssl asn1parse -genconf plain.cnf -noout -out " +
+        "plain.der");
+    // A PrivateKeyInfo with an attribute of a type outside the library's OID table, as a key file.
+    add("mkdir -p " + at("attribute") + " && cd " + at("attribute") + " && openssl rsa -in " +
+        signKey + " -traditional -outform DER -out rsa.der && printf '%s\\n' " +
+        "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:rsa' " +
+        "\"key=FORMAT:HEX,OCTETSTRING:$(od -An -tx1 -v rsa.der | tr -d ' \\n')\" " +
+        "'attributes=IMPLICIT:0,SET:attributes' '[rsa]' 'oid=OID:rsaEncryption' " +
+        "'parameters=NULL' '[attributes]' 'other=SEQUENCE:other' '[other]' " +
+        "'type=OID:1.2.3.4.5.6.7' 'values=SET:values' '[values]' 'value=UTF8:unknown' " +
+        "> plain.cnf && openssl asn1parse -genconf plain.cnf -noout -out plain.der && " + pki +
+        " kisa_encrypt " + at("attribute") + " npki " + pw);
+    // The signing key as RSAPrivateKey, its public half as PEM and as RSAPublicKey.
+    add("openssl rsa -in " + signKey + " -traditional -outform DER -out " + at("sign-rsa.der") +
+        " && openssl pkey -in " + signKey + " -pubout -out " + at("sign-pub.pem") +
+        " && openssl rsa -in " + signKey + " -RSAPublicKey_out -outform DER -out " +
+        at("sign-rsapub.der"));
+    command += "s=0; for p in $pids; do wait $p || s=1; done; exit $s";
+    if (!testkit::succeeds(command, &output)) return fail("recipes");
+    return true;
+}
+
+// Changed whenever makeMaterial makes something new.
+inline const std::string kMaterialVersion = "2";
+
+inline const fs::path& material() {
+    static const fs::path dir =
+        testkit::madeOnce("token-keys",
+                          testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key",
+                                              "kcdsa_key", "cert_variants"}) +
+                              kRandomHex + kcdsaExample().x + kMaterialVersion,
+                          makeMaterial);
+    return dir;
+}
+
+inline Bytes materialFile(const std::string& relative) {
+    if (material().empty()) return {};
+    return testkit::readBytes(material() / relative);
+}
+
+inline unsigned char* data(Bytes& b) {
+    return b.empty() ? nullptr : b.data();
+}
+
+inline unsigned char* text(const std::string& s) {
+    return reinterpret_cast<unsigned char*>(const_cast<char*>(s.data()));
+}
+
+inline Bytes bytesOf(const SGBinary& b) {
+    return b.data ? Bytes(b.data, b.data + b.length) : Bytes();
+}
+
+inline Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// DER INTEGER of a positive big-endian value given as hex.
+inline Bytes derInteger(const std::string& hex) {
+    Bytes value = testkit::unhex(hex);
+    if (!value.empty() && (value[0] & 0x80)) value.insert(value.begin(), 0);
+    Bytes out = {0x02};
+    if (value.size() < 128) {
+        out.push_back(static_cast<unsigned char>(value.size()));
+    } else {
+        out.push_back(0x82);
+        out.push_back(static_cast<unsigned char>(value.size() >> 8));
+        out.push_back(static_cast<unsigned char>(value.size()));
+    }
+    out.insert(out.end(), value.begin(), value.end());
+    return out;
+}
+
+// The SHA-256 DigestInfo of a message, the digest by openssl dgst.
+inline Bytes sha256DigestInfo(const Bytes& message) {
+    testkit::Scratch dir("keys");
+    testkit::writeBytes(dir / "m", message);
+    testkit::succeeds("openssl dgst -sha256 -binary -out " + testkit::quote((dir / "d").string()) +
+                      " " + testkit::quote((dir / "m").string()));
+    Bytes info = testkit::unhex("3031300d060960864801650304020105000420");
+    const Bytes digest = testkit::readBytes(dir / "d");
+    info.insert(info.end(), digest.begin(), digest.end());
+    return digest.size() == 32 ? info : Bytes();
+}
+
+// openssl pkeyutl's verdict on a PKCS #1 v1.5 signature over the data as given.
+inline bool opensslVerifies(const std::string& publicPem, const Bytes& input,
+                            const Bytes& signature, std::string* output = nullptr) {
+    testkit::Scratch dir("keys");
+    testkit::writeBytes(dir / "in", input);
+    testkit::writeBytes(dir / "sig", signature);
+    return testkit::succeeds("openssl pkeyutl -verify -pubin -inkey " + testkit::quote(publicPem) +
+                                 " -in " + testkit::quote((dir / "in").string()) + " -sigfile " +
+                                 testkit::quote((dir / "sig").string()),
+                             output);
+}
+
+// The crypto library's verdict on a KCDSA signature (SHA-256) of the standard's example key.
+inline int kcdsaVerify(const Bytes& signature, const Bytes& message) {
+    const KcdsaExample& k = kcdsaExample();
+    const Bytes y = derInteger(k.y);
+    const Bytes domain = materialFile("kcdsa1/domain.der");
+    SGDSKey key{};
+    int rc = SGDSKey_Decode(&key, y.data(), static_cast<int>(y.size()), SG_DSKEY_KCDSA_PUBLIC);
+    if (rc != 0) return rc;
+    SGDSParameter p{};
+    p.kind = SG_DS_KCDSA;
+    p.key = &key;
+    p.kcdsaHashId = 5;
+    p.kcdsaDomainParameters = domain.data();
+    p.kcdsaDomainParametersLength = static_cast<uint32_t>(domain.size());
+    rc = SGDS_Verify(signature.data(), static_cast<int>(signature.size()), message.data(),
+                     static_cast<int>(message.size()), &p);
+    SGDSKey_Clear(&key);
+    return rc;
+}
+
+// Answers every password request with its password, or cancels.
+class Password : public InputPINHandler {
+  public:
+    explicit Password(std::string pin) : pin_(std::move(pin)) {}
+    int inputPIN(char* out, TokenType, InputPINPurpose purpose) override {
+        ++asked;
+        lastPurpose = purpose;
+        std::strncpy(out, pin_.c_str(), 127);
+        return answer;
+    }
+    int inputDoublePin(char* out, TokenType type, InputPINPurpose purpose) override {
+        return inputPIN(out, type, purpose);
+    }
+    int inputTriplePin(char* oldOut, char* newOut, TokenType type,
+                       InputPINPurpose purpose) override {
+        std::strncpy(newOut, pin_.c_str(), 127);
+        return inputPIN(oldOut, type, purpose);
+    }
+    int inputTokenPIN(char* out, const char*, TokenType type, InputPINPurpose purpose) override {
+        return inputPIN(out, type, purpose);
+    }
+
+    int answer = 0;
+    int asked = 0;
+    int lastPurpose = 0;
+
+  private:
+    std::string pin_;
+};
+
+// A token over key files and certificates in memory that signs like the disk token: the item id
+// of a stored pair asks the password and opens its key file; any other id signs with the local
+// pair of that id. Its export hands out a PrivateKeyInfo and a certificate, and its import of a
+// key pair records what it got.
+class KeyToken final : public Token {
+  public:
+    struct Stored {
+        Bytes keyFile;
+        PKIType pkiType;
+    };
+
+    KeyToken() : Token("keys", "TEST TOKEN", InputPINHandler::TOKEN_TYPE_DISK) {}
+
+    int initToken(unsigned char*, unsigned long, unsigned char*) override { return 1306; }
+    int setPIN(unsigned char*, unsigned long, unsigned char*, unsigned long) override {
+        return 1308;
+    }
+    int setCertificatePIN(const char*, unsigned char*, unsigned long, unsigned char*,
+                          unsigned long) override {
+        return 1307;
+    }
+    int verifyPin(const char*, unsigned char*, unsigned long) override { return 1307; }
+    int finalizeToken() override { return 0; }
+    int getTokenGrade() override { return 0; }
+    int getTokenStatus() override { return 0; }
+    int getCertificateList(ShortCertificate**, unsigned int*, int, InputPINHandler*,
+                           const char*) override {
+        return 1307;
+    }
+    int getCertificate(const char*, unsigned char**, unsigned long*) override { return 1307; }
+    int getPrivateKey(const char*, unsigned char**, unsigned long*, InputPINHandler*) override {
+        return 1307;
+    }
+    int getPath(const char*, unsigned char**, unsigned long*) override { return 1307; }
+    int deleteCertificate(const char*, InputPINHandler*) override { return 1307; }
+    int changeCertificatePIN(const char*, InputPINHandler*) override { return 1307; }
+    int importEncryptedPrivateKeyInfo(unsigned char*, unsigned long, unsigned char*, unsigned long,
+                                      unsigned char*, unsigned long, unsigned char*, unsigned long,
+                                      InputPINHandler*) override {
+        return 1307;
+    }
+    int importInit(unsigned char*, unsigned long, InputPINHandler*,
+                   InputPINHandler::InputPINPurpose) override {
+        return 0;
+    }
+    using Token::import;
+    int import(unsigned char* privateKey, unsigned long privateKeyLength, unsigned char* cert,
+               unsigned long certLength, unsigned char* vidRandom, unsigned long vidRandomLength,
+               unsigned char* dsParameters, unsigned long dsParametersLength,
+               unsigned int keepNewer, const bool& replaceKM) override {
+        imported.privateKey.assign(privateKey, privateKey + privateKeyLength);
+        imported.certificate.assign(cert, cert + certLength);
+        imported.vidRandom.assign(vidRandom, vidRandom + vidRandomLength);
+        imported.dsParameters = dsParameters != nullptr || dsParametersLength != 0;
+        imported.keepNewer = keepNewer;
+        imported.replaceKM = replaceKM;
+        ++imported.calls;
+        return importResult;
+    }
+    int importCAPubs(unsigned char*, unsigned long) override { return 1307; }
+    int importFinal() override { return 0; }
+    int setTokenOptions(void*) override { return 0; }
+    int exportCertificateAndKey(unsigned char** key, unsigned long* keyLength, unsigned char** cert,
+                                unsigned long* certLength, InputPINHandler* handler, const char*,
+                                const char*) override {
+        *key = nullptr;
+        *cert = nullptr;
+        *keyLength = *certLength = 0;
+        if (exportResult != 0) return exportResult;
+        *key = duplicateMemory(data(exportKey), static_cast<unsigned>(exportKey.size()));
+        *keyLength = exportKey.size();
+        *cert = duplicateMemory(data(exportCertificate),
+                                static_cast<unsigned>(exportCertificate.size()));
+        *certLength = exportCertificate.size();
+        return 0;
+    }
+    int getVIDRandom(unsigned char**, unsigned long*, InputPINHandler*, const char*) override {
+        return 1307;
+    }
+    int getKMID(char**, char**, const char*) override { return 1311; }
+    int certificateSynchronize(const char*, unsigned char*, unsigned long, unsigned char*,
+                               unsigned long) override {
+        return 1307;
+    }
+
+    int getKeySize(unsigned long* size, InputPINHandler* handler, const char* keyId) override {
+        const auto found = stored.find(keyId ? keyId : "");
+        if (found == stored.end()) return Token::getKeySize(size, handler, keyId);
+        *size = found->second.pkiType == PKI_TYPE_GPKI ? 69 : 256;
+        return 0;
+    }
+
+    int decrypt(unsigned char** out, unsigned long* outLength, unsigned char* in,
+                unsigned long inLength, InputPINHandler* handler, const char* keyId,
+                TokenDecryptParameters* parameters) override {
+        ++decryptCalls;
+        return Token::decrypt(out, outLength, in, inLength, handler, keyId, parameters);
+    }
+
+    int generateSignatureRAW(unsigned char* out, unsigned long* outLength, InputPINHandler* handler,
+                             unsigned char* in, unsigned long inLength, const char* keyId,
+                             const char* itemId,
+                             TokenGenerateSignatureParameters* parameters) override {
+        ++signCalls;
+        const auto found = stored.find(itemId ? itemId : "");
+        if (found == stored.end())
+            return generateSignatureLocal(out, outLength, in, inLength, nullptr, keyId, itemId,
+                                          parameters, PKI_TYPE_NPKI);
+        char pin[128] = {};
+        if (!handler ||
+            handler->inputPIN(pin, tokenType, InputPINHandler::PURPOSE_PRIVATE_KEY) != 0)
+            return 1302;
+        TokenGenerateSignatureParameters none{};
+        if (!parameters) parameters = &none;
+        Stored& s = found->second;
+        const bool gpki = s.pkiType == PKI_TYPE_GPKI;
+        SGRSAPrivateKey rsa{};
+        SGDSKey ds{};
+        void* key = gpki ? static_cast<void*>(&ds) : static_cast<void*>(&rsa);
+        int rc = decryptPrivateKeyFromPKCS8(key, nullptr, &parameters->dsParameters,
+                                            &parameters->dsParametersLength, data(s.keyFile),
+                                            s.keyFile.size(), reinterpret_cast<unsigned char*>(pin),
+                                            std::strlen(pin), TOKEN_KEY_RECORD, s.pkiType);
+        if (rc == 0) {
+            rc = generateSignatureLocal(out, outLength, in, inLength, key, keyId, itemId,
+                                        parameters, s.pkiType);
+            if (rc == 0 && reportLonger) ++*outLength;
+            if (gpki)
+                SGDSKey_Clear(&ds);
+            else
+                SGRSAPrivateKey_Free(&rsa);
+        }
+        freeMemory(parameters->dsParameters, 0);
+        parameters->dsParameters = nullptr;
+        parameters->dsParametersLength = 0;
+        return rc;
+    }
+
+    TokenLocalKeyStorage* storage() { return localKeyStorage; }
+
+    std::map<std::string, Stored> stored;
+    int exportResult = 0;
+    Bytes exportKey, exportCertificate;
+    int importResult = 0;
+    struct {
+        Bytes privateKey, certificate, vidRandom;
+        bool dsParameters = false;
+        unsigned int keepNewer = 9;
+        bool replaceKM = true;
+        int calls = 0;
+    } imported;
+    bool reportLonger = false;
+    int signCalls = 0;
+    int decryptCalls = 0;
+};
+
+}  // namespace keytest
