@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-tools-dev libgl-dev
   xvfb xauth trayer xdotool imagemagick x11-utils fonts-nanum
   slapd ldap-utils pkexec
-  python3 python3-cryptography-vectors
+  python3 python3-cryptography-vectors strace
   clang libclang-rt-14-dev
 )
 

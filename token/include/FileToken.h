@@ -51,8 +51,25 @@ class TOKEN_EXPORT FileToken : public Token {
     int initToken(unsigned char* pin, unsigned long pinLength, unsigned char* label) override;
     int setPIN(unsigned char* oldPin, unsigned long oldPinLength, unsigned char* newPin,
                unsigned long newPinLength) override;
+    // Rewrites the signing key file and, when the suite has one, the key-management key file
+    // under the new password (PBES2, PBKDF2-HMAC-SHA-1 with 2048 iterations, SEED-CBC for NPKI,
+    // ARIA-128-CBC for GPKI). Both keys are opened with the old password, both new files are
+    // written, flushed and opened again with the new one before the first is renamed into place,
+    // and a failed rename or flush puts back what was renamed: a refusal leaves both files as
+    // they were. A key that opens only with the new password is left as it is when the other
+    // opens with the old one (a change a crash cut short is completed by repeating it). Key
+    // files whose bytes differ from the listing's are not touched. Afterwards (also after a
+    // refusal) the suite holds the bytes on disk, so the new password opens it without a new
+    // listing. Passwords are taken up to their NUL within the given length.
+    // 0; 1309 unknown id; 1310 no signing key; 1312 empty new password, a key file changed since
+    // the listing or not a key file; 1328 the old password does not open the signing key; 1043
+    // nor the key-management key; 1307 an encryption or key the library lacks; 1340 a key file
+    // or its folder cannot be read; 1341 a file cannot be written (nothing changed); 1315.
     int setCertificatePIN(const char* itemId, unsigned char* oldPin, unsigned long oldPinLength,
                           unsigned char* newPin, unsigned long newPinLength) override;
+    // Whether the password (up to its NUL, within pinLength) opens the signing key and the
+    // key-management key: 0; 1309; 1310; 1022 the signing key does not open; 1043 the
+    // key-management key does not; 1307, 1312, 1315, 1017 as the key decoding answers.
     int verifyPin(const char* itemId, unsigned char* pin, unsigned long pinLength) override;
     int finalizeToken() override;
     int getTokenGrade() override;
@@ -64,14 +81,23 @@ class TOKEN_EXPORT FileToken : public Token {
     // A copy of the signing ("1", "2") or key-management ("3", "4") certificate; the outputs are
     // set on entry (null, 0). 1309 for an unknown id.
     int getCertificate(const char* itemId, unsigned char** der, unsigned long* length) override;
+    // The still encrypted bytes of the signing ("1", "2") or key-management ("3", "4") key after
+    // the password asked (purpose 6) opened both keys; outputs set on entry (null, 0).
     int getPrivateKey(const char* itemId, unsigned char** key, unsigned long* length,
                       InputPINHandler* handler) override;
     // The suite's folder as bytes without terminator (GPKI: the class2 folder).
     int getPath(const char* itemId, unsigned char** path, unsigned long* length) override;
+    // PKCS #1 v1.5 decryption with the local key pair of the id, else with the suite's signing
+    // ("2") or key-management ("4") key, opened with the password asked (purpose 6).
+    int decrypt(unsigned char** out, unsigned long* outLength, unsigned char* in,
+                unsigned long inLength, InputPINHandler* handler, const char* keyId,
+                TokenDecryptParameters* parameters) override;
     int pushCertificate(InputPINHandler* handler, const char* itemId, const unsigned char* data,
                         unsigned long length, const unsigned char* data2,
                         unsigned long length2) override;
     int deleteCertificate(const char* itemId, InputPINHandler* handler) override;
+    // setCertificatePIN with the old and new password asked together (purpose 10): any handler
+    // result but 0 gives 1304; a wrong old password gives 1022.
     int changeCertificatePIN(const char* itemId, InputPINHandler* handler) override;
     int importEncryptedPrivateKeyInfo(unsigned char* signKey, unsigned long signKeyLength,
                                       unsigned char* signCert, unsigned long signCertLength,
@@ -94,10 +120,16 @@ class TOKEN_EXPORT FileToken : public Token {
                const bool& replaceKM) override;
     int importCAPubs(unsigned char* data, unsigned long length) override;
     int setTokenOptions(void* options) override;
+    // The identity-check random in the signing key (length 0 without one), after the password
+    // asked (purpose 9; any handler result but 0 gives 1302) opened it.
     int getVIDRandom(unsigned char** random, unsigned long* length, InputPINHandler* handler,
                      const char* itemId) override;
+    // The key-management key and certificate ids of the suite: 0, 1309, 1311 without the pair.
     int getKMID(char** kmKeyId, char** kmCertId, const char* itemId) override;
     char* getNPKIRoot() override;
+    // Rewrites the key-management key file under the signing key's password, once each key
+    // opened with its own (as setCertificatePIN writes): 0; 1309; 1310; 1311; 1022; 1043; and
+    // setCertificatePIN's codes of the rewrite.
     int certificateSynchronize(const char* itemId, unsigned char* signPin,
                                unsigned long signPinLength, unsigned char* kmPin,
                                unsigned long kmPinLength) override;
@@ -107,10 +139,40 @@ class TOKEN_EXPORT FileToken : public Token {
     // Whether the four key and certificate files of the id's folder can be rewritten: 0 when
     // they can, 1 when one cannot, or getPath's code.
     int accessCert(const char* itemId) override;
+    // The size in bytes of the local key pair of the id, else of the signing certificate's
+    // public key: 0, 1309, 1301.
+    int getKeySize(unsigned long* size, InputPINHandler* handler, const char* keyId) override;
+    // Signs with the signing key of the item id's suite, opened with the password asked (purpose
+    // 6), or with the local key pair of keyId when no suite has the item id. A null parameter
+    // record counts as a zeroed one.
     int generateSignatureRAW(unsigned char* out, unsigned long* outLength, InputPINHandler* handler,
                              unsigned char* in, unsigned long inLength, const char* keyId,
                              const char* itemId,
                              TokenGenerateSignatureParameters* parameters) override;
+
+    // The re-encryption of one key file: the bytes of the key file at path (below one of the
+    // token's folders) opened with the old password, rewritten under the new one in the
+    // key-file profile of the PKI type, as setCertificatePIN writes. 0; 1312 the file's bytes
+    // differ from key, or key is no key file, or an empty new password; 1328; 1307; 1340; 1341;
+    // 1315.
+    int changePrivateKeyPassword(std::wstring path, unsigned char* key, unsigned long keyLength,
+                                 unsigned char* oldPin, unsigned long oldPinLength,
+                                 unsigned char* newPin, unsigned long newPinLength,
+                                 PKIType pkiType);
+    // The length in bytes of the modulus of the signing certificate's RSA key: 0, 1309, 1301.
+    int getKeyLength(const char* itemId, int* length);
+
+    // The folder of a suite's key files, opened below the medium's top without following links,
+    // and the names of its two key files as the folder spells them.
+    struct KeyFolder {
+        KeyFolder() = default;
+        KeyFolder(const KeyFolder&) = delete;
+        KeyFolder& operator=(const KeyFolder&) = delete;
+        ~KeyFolder();
+        int fd = -1;
+        std::string path;
+        std::string signName, kmName;
+    };
 
   private:
     // Scans: user-folder paths of the NPKI folders in CA order, and GPKI base names.
@@ -129,6 +191,19 @@ class TOKEN_EXPORT FileToken : public Token {
     // home token, the medium's root for a removable one.
     std::string scanTop(const std::string& folder) const;
     int notSupported(const char* operation);
+
+    // 0, or a negative MediaResult.
+    int openKeyFolder(const CertificateSuite& suite, KeyFolder& folder);
+    // The folder of a key file path below one of the token's NPKI or GPKI folders.
+    int openFolderOf(const std::string& file, KeyFolder& folder);
+    // The password change of a suite's keys (setCertificatePIN and the like); see there.
+    int changeSuitePasswords(const char* operation, CertificateSuite& suite, bool sign, bool km,
+                             const unsigned char* oldPin, int oldPinLength,
+                             const unsigned char* newPin, int newPinLength, int wrongSignCode);
+    // Opens a suite key with the password into a key record of the suite's kind, only to check
+    // it: decryptPrivateKeyFromPKCS8's codes.
+    int checkKey(const CertificateSuite& suite, const SGBinary* key, const unsigned char* pin,
+                 int pinLength);
 
   public:
     char* rootName;                        // own copy of the root given to the constructor

@@ -38,8 +38,9 @@ class TOKEN_EXPORT Util {
     static int deleteDirectory(std::wstring const& path);
     static int deleteFile(std::wstring const& path);
     static FILE* wfopen(wchar_t const* path, wchar_t const* mode);
-    // Replaces the file atomically: 0; -1 when the file cannot be created; -2 when writing,
-    // flushing or the final rename fails (the previous content is then intact).
+    // Replaces the file atomically (prepareFileAt, commitFile, syncFolder below): 0; -1 when
+    // the file cannot be created; -2 when writing, flushing or the final rename fails (the
+    // previous content is then intact and no temporary file is left).
     static int writeFile(std::wstring path, unsigned char* data, unsigned int length);
     // The whole file in a zeroed buffer released with SGOS_free: 0; -1 cannot open (or not a
     // regular file); -2 no memory; -3 the file could not be read whole.
@@ -99,6 +100,38 @@ class TOKEN_EXPORT Util {
     // regular file within the bound.
     static int readChosenFile(std::string const& path, unsigned int maxSize, unsigned char** data,
                               unsigned int* length);
+
+    // ---- Replacing files ---------------------------------------------------------------------
+    // A file is replaced in two steps, so that several files can be replaced together and a
+    // failure at any step leaves each of them whole: prepare writes the new content to a
+    // temporary file beside the target in an open folder (created there without following a
+    // link, written whole and flushed to disk, with the target's access mode); commit renames it
+    // over the target. Until its commit the target is untouched, and discard removes the
+    // temporary file. keepFileAt prepares the target's present content the same way (a second
+    // link to it where the file system has links, else a flushed copy), so committing it undoes
+    // a commit. syncFolder flushes the renames. Temporary names begin with ".sgtmp.", which no
+    // certificate or key file name does, so a temporary file a crash leaves is never read as one.
+    struct PreparedFile {
+        int folder = -1;        // the caller's open folder (not closed here)
+        std::string target;     // the entry the file replaces
+        std::string temporary;  // the temporary entry; empty once committed or discarded
+        int error = 0;          // errno of the step that failed
+    };
+    // 0; -1 the temporary file cannot be created (also for a target that is a folder); -2 it
+    // cannot be written whole or flushed. On failure nothing is left behind.
+    static int prepareFileAt(int folder, std::string const& name, const unsigned char* data,
+                             unsigned int length, PreparedFile* out);
+    // The present content of the regular file name (content: the same bytes, written when the
+    // file system makes no second link): 0, or as prepareFileAt.
+    static int keepFileAt(int folder, std::string const& name, const unsigned char* content,
+                          unsigned int length, PreparedFile* out);
+    // Renames the temporary file over the target: 0; -2 the rename failed (the temporary file
+    // stays, for another commit or a discard).
+    static int commitFile(PreparedFile* file);
+    // Removes the temporary file of a prepared file not committed; nothing for one committed.
+    static void discardFile(PreparedFile* file);
+    // Flushes the folder's entries (the renames) to disk: 0, or the errno of the failure.
+    static int syncFolder(int folder);
 
     // ---- Text from certificates --------------------------------------------------------------
     // Text made fit to show in a field of size bytes (NUL included): every control character

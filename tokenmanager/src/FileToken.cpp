@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "ItemId.h"
 #include "Logger.h"
 #include "SGDigest.h"
 #include "SGHex.h"
@@ -22,6 +23,8 @@
 namespace {
 
 using brindlow::token::DecodedCertificate;
+using brindlow::token::identifierPart;
+using brindlow::token::lastCharacter;
 
 constexpr const char* kNPKIFolder = "NPKI";
 constexpr const char* kGPKIFolder = "GPKI";
@@ -194,17 +197,6 @@ CertificateSuite* newSuite(const std::string& path, int pkiType) {
         return nullptr;
     }
     return suite;
-}
-
-// The identifier part of an item id: everything but its last character; empty for no id.
-std::string identifierPart(const char* itemId) {
-    if (!itemId || !*itemId) return {};
-    const std::string id(itemId);
-    return id.substr(0, id.size() - 1);
-}
-
-char lastCharacter(const char* itemId) {
-    return itemId && *itemId ? itemId[std::strlen(itemId) - 1] : '\0';
 }
 
 // One item id of a listed row: the identifier (at most 127 characters) and the digit.
@@ -397,6 +389,43 @@ std::string FileToken::scanTop(const std::string& folder) const {
             return folder.substr(0, folder.size() - suffix.size());
     }
     return folder;
+}
+
+FileToken::KeyFolder::~KeyFolder() {
+    if (fd >= 0) ::close(fd);
+}
+
+// The key files are written where the listing read them: their folder is opened the same way,
+// without following a link below the medium's top, so a medium cannot have them written
+// anywhere else.
+int FileToken::openKeyFolder(const CertificateSuite& suite, KeyFolder& folder) {
+    const std::string path = suite.path ? suite.path : "";
+    std::string signName = kSignKey, kmName = kKmKey;
+    int rc;
+    if (suite.pkiType == PKI_TYPE_GPKI) {
+        const std::string stem = path.substr(path.rfind('/') + 1);
+        signName = stem + kGPKISignKey;
+        kmName = stem + kGPKIKmKey;
+        rc = openFolderOf(path, folder);
+    } else {
+        rc = openFolderOf(path + "/" + kSignKey, folder);
+    }
+    if (rc != 0) return rc;
+    const auto names = Util::listFolderAt(folder.fd);
+    folder.signName = spelledAs(names, signName);
+    folder.kmName = spelledAs(names, kmName);
+    return 0;
+}
+
+int FileToken::openFolderOf(const std::string& file, KeyFolder& folder) {
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return Util::MEDIA_OUTSIDE;
+    const std::string* root = rootOf(npkiFolders, file);
+    if (!root) root = rootOf(gpkiFolders, file);
+    if (!root) return Util::MEDIA_OUTSIDE;
+    folder.path = file.substr(0, slash);
+    folder.fd = Util::openFolderBelow(scanTop(*root), folder.path);
+    return folder.fd < 0 ? folder.fd : 0;
 }
 
 std::vector<std::string> FileToken::getNPKICertificatePaths() {
@@ -875,30 +904,11 @@ int FileToken::setTokenOptions(void*) {
     return TOKEN_ERR_NOT_SUPPORTED;
 }
 
-// Key operations and writing operations of the disk token are not provided yet.
-
-int FileToken::setCertificatePIN(const char*, unsigned char*, unsigned long, unsigned char*,
-                                 unsigned long) {
-    return notSupported("setCertificatePIN");
-}
-
-int FileToken::verifyPin(const char*, unsigned char*, unsigned long) {
-    return notSupported("verifyPin");
-}
-
-int FileToken::getPrivateKey(const char*, unsigned char** key, unsigned long* length,
-                             InputPINHandler*) {
-    if (key) *key = nullptr;
-    if (length) *length = 0;
-    return notSupported("getPrivateKey");
-}
+// The writing operations of the disk token (import and deletion) are not provided yet; its key
+// operations are in FileTokenKeys.cpp.
 
 int FileToken::deleteCertificate(const char*, InputPINHandler*) {
     return notSupported("deleteCertificate");
-}
-
-int FileToken::changeCertificatePIN(const char*, InputPINHandler*) {
-    return notSupported("changeCertificatePIN");
 }
 
 int FileToken::importEncryptedPrivateKeyInfo(unsigned char*, unsigned long, unsigned char*,
@@ -919,29 +929,4 @@ int FileToken::import(unsigned char*, unsigned long, unsigned char*, unsigned lo
 
 int FileToken::importCAPubs(unsigned char*, unsigned long) {
     return notSupported("importCAPubs");
-}
-
-int FileToken::getVIDRandom(unsigned char** random, unsigned long* length, InputPINHandler*,
-                            const char*) {
-    if (random) *random = nullptr;
-    if (length) *length = 0;
-    return notSupported("getVIDRandom");
-}
-
-int FileToken::getKMID(char** kmKeyId, char** kmCertId, const char*) {
-    if (kmKeyId) *kmKeyId = nullptr;
-    if (kmCertId) *kmCertId = nullptr;
-    return notSupported("getKMID");
-}
-
-int FileToken::certificateSynchronize(const char*, unsigned char*, unsigned long, unsigned char*,
-                                      unsigned long) {
-    return notSupported("certificateSynchronize");
-}
-
-int FileToken::generateSignatureRAW(unsigned char*, unsigned long* outLength, InputPINHandler*,
-                                    unsigned char*, unsigned long, const char*, const char*,
-                                    TokenGenerateSignatureParameters*) {
-    if (outLength) *outLength = 0;
-    return notSupported("generateSignatureRAW");
 }

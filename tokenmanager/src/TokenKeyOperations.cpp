@@ -21,6 +21,7 @@
 #include "SGX509Certificate.h"
 #include "Token.h"
 #include "TokenCertificate.h"
+#include "TokenKeys.h"
 #include "TokenLocalKeyStorage.h"
 #include "TokenLog.h"
 #include "TokenTables.h"
@@ -32,6 +33,7 @@ static_assert(offsetof(TokenKeyCallbackContext, keyId) == 16);
 static_assert(offsetof(TokenKeyCallbackContext, handler) == 24);
 
 using brindlow::token::DecodedCertificate;
+using namespace brindlow::token::keys;
 using brindlow::token::kLibraryUnavailable;
 
 namespace {
@@ -39,88 +41,6 @@ namespace {
 constexpr int kPublicExponent = 65537;
 constexpr size_t kLongestShownDN = 1023;
 constexpr const char kGovernmentOfKorea[] = "Government of Korea";
-
-// ---- Library readiness ---------------------------------------------------------------------
-
-bool pkcs8Ready() {
-    return TM_SERVICE_READY(SGPKCS8EncryptedPrivateKeyInfo_Decode) &&
-           TM_SERVICE_READY(SGPKCS8EncryptedPrivateKeyInfo_Cleanse) &&
-           TM_SERVICE_READY(SGPKCS8PrivateKeyInfo_Decode) &&
-           TM_SERVICE_READY(SGPKCS8PrivateKeyInfo_Cleanse) && TM_SERVICE_READY(SGPKCS5Decrypt);
-}
-
-bool rsaReady() {
-    return TM_CRYPTO_READY(SGRSAPrivateKey_Decode) && TM_CRYPTO_READY(SGRSAPrivateKey_Free) &&
-           TM_CRYPTO_READY(SGRSAPrivateKey_Encode) && TM_CRYPTO_READY(SGRSAPrivateKey_GetKeySize) &&
-           TM_CRYPTO_READY(SGRSAPublicKey_Decode) && TM_CRYPTO_READY(SGRSAPublicKey_Free) &&
-           TM_CRYPTO_READY(SGRSAPublicKey_Encode) && TM_CRYPTO_READY(SGRSAPublicKey_GetKeySize) &&
-           TM_CRYPTO_READY(SGRSA_GenerateKeyPair) && TM_CRYPTO_READY(SGPKCS1_Sign) &&
-           TM_CRYPTO_READY(SGPKCS1_Decrypt);
-}
-
-bool dsReady() {
-    return TM_CRYPTO_READY(SGDSKey_Decode) && TM_CRYPTO_READY(SGDSKey_Clear) &&
-           TM_CRYPTO_READY(SGDS_Sign);
-}
-
-// ---- Records released on every path --------------------------------------------------------
-
-// Bytes that held a key or a plaintext: wiped before they are released.
-class SecretBytes {
-  public:
-    explicit SecretBytes(size_t size)
-        : size_(size ? size : 1),
-          data_(size_ <= UINT32_MAX ? static_cast<unsigned char*>(
-                                          TM_BASE(SGOS_calloc)(static_cast<uint32_t>(size_), 1))
-                                    : nullptr) {}
-    SecretBytes(const SecretBytes&) = delete;
-    SecretBytes& operator=(const SecretBytes&) = delete;
-    ~SecretBytes() {
-        if (!data_) return;
-        TM_BASE(SGMemory_cleanse)(data_, size_);
-        TM_BASE(SGOS_free)(data_);
-    }
-    unsigned char* data() { return data_; }
-
-  private:
-    size_t size_;
-    unsigned char* data_;
-};
-
-struct EncryptedKeyInfo {
-    SGPKCS8EncryptedPrivateKeyInfo record{};
-    ~EncryptedKeyInfo() { TM_SERVICE(SGPKCS8EncryptedPrivateKeyInfo_Cleanse)(&record); }
-};
-
-struct PlainKeyInfo {
-    SGPKCS8PrivateKeyInfo record{};
-    ~PlainKeyInfo() { TM_SERVICE(SGPKCS8PrivateKeyInfo_Cleanse)(&record); }
-};
-
-struct RsaPrivateKey {
-    SGRSAPrivateKey key{};
-    ~RsaPrivateKey() { TM_CRYPTO(SGRSAPrivateKey_Free)(&key); }
-};
-
-struct RsaPublicKey {
-    SGRSAPublicKey key{};
-    ~RsaPublicKey() { TM_CRYPTO(SGRSAPublicKey_Free)(&key); }
-};
-
-struct DsKey {
-    SGDSKey key{};
-    ~DsKey() {
-        if (key.kind) TM_CRYPTO(SGDSKey_Clear)(&key);
-    }
-};
-
-// A buffer handed out by a token, released with freeMemory (wiped over length).
-struct TokenBuffer {
-    unsigned char* data = nullptr;
-    unsigned long length = 0;
-    bool secret = false;
-    ~TokenBuffer() { Token::freeMemory(data, secret ? length : 0); }
-};
 
 template <typename T>
 void clearOutput(T** out) {
@@ -165,30 +85,6 @@ int storePair(TokenLocalKeyStorage* storage, const SGBinary& publicKey, const SG
 
 bool fitsInt(unsigned long length) {
     return length <= static_cast<unsigned long>(INT_MAX);
-}
-
-// A decoder's answer for a well-formed structure that names an algorithm, or an attribute type,
-// the library does not know.
-bool libraryLacks(int libraryCode) {
-    return libraryCode == SG_PKI_ERR_UNKNOWN_ALGORITHM || libraryCode == SG_ASN_ERR_UNKNOWN_OID;
-}
-
-// What a failed decryption of a key file means for the caller: only the password can be wrong
-// when the file names an encryption the library has and parameters that make sense.
-int decryptFailure(int libraryCode) {
-    switch (libraryCode) {
-        case SG_PKI_ERR_UNKNOWN_ALGORITHM:  // a key derivation or PRF the library lacks
-        case SG_PKI_ERR_NOT_SUPPORTED:      // a cipher scheme the library lacks
-        case SG_CIPHER_ERR_KEY_TOO_SHORT:   // the 40-bit RC4 type
-            return TOKEN_ERR_NOT_SUPPORTED;
-        case SG_ASN_ERR_RUNTIME:    // undecodable parameters
-        case SG_ASN_ERR_MALFORMED:  // parameters out of range (iteration count, IV, key length)
-            return TOKEN_ERR_INVALID_DATA;
-        case SG_PKI_ERR_MEMORY:
-            return TOKEN_ERR_MEMORY;
-        default:
-            return TOKEN_ERR_KEY_DECRYPT;
-    }
 }
 
 // The text cut to at most limit bytes without splitting a UTF-8 character.

@@ -4,16 +4,19 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -244,6 +247,43 @@ bool isEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// Temporary files of replacements: a name no certificate or key file has, and tries enough that
+// a clash with another writer's name cannot end a write.
+constexpr int kTemporaryAttempts = 100;
+
+std::string temporaryName() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    unsigned char random[8] = {};
+    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        // Without the kernel's random source the names only need to differ: O_EXCL decides.
+        const uint64_t value = (static_cast<uint64_t>(::getpid()) << 32) ^ ++counter ^
+                               static_cast<uint64_t>(::time(nullptr));
+        std::memcpy(random, &value, sizeof random);
+    }
+    std::string name = ".sgtmp.";
+    for (unsigned char b : random) name += kLetters[b % (sizeof kLetters - 1)];
+    return name;
+}
+
+// A new temporary file in the folder, opened for writing: its descriptor, or -1 with the errno.
+int createTemporary(int folder, std::string* name, int* error) {
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        const std::string candidate = temporaryName();
+        const int fd =
+            ::openat(folder, candidate.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd >= 0) {
+            *name = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) break;
+    }
+    *error = errno;
+    return -1;
+}
+
 // ---- Texts ---------------------------------------------------------------------------------
 
 constexpr char kShownReplacement[] = "\xEF\xBF\xBD";  // U+FFFD, for bytes that are not UTF-8
@@ -439,30 +479,20 @@ FILE* Util::wfopen(wchar_t const* path, wchar_t const* mode) {
 }
 
 int Util::writeFile(std::wstring path, unsigned char* data, unsigned int length) {
-    if (!data && length) return -2;
     const std::string target = wstringToString(path);
-    struct stat existing;
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) return -1;
-
-    // A temporary file beside the target, flushed and renamed over it: a failure at any point
-    // leaves the previous content whole.
-    std::string temp = folderOf(target) + "/.sgtmp.XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (exists && S_ISREG(existing.st_mode)) ::fchmod(fd, existing.st_mode & 07777);
-    bool ok = writeAll(fd, data, length) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return -2;
+    const size_t slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return -1;
+    PreparedFile file;
+    int rc = prepareFileAt(folder, name, data, length, &file);
+    if (rc == 0 && commitFile(&file) != 0) {
+        discardFile(&file);
+        rc = -2;
     }
-    if (const int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return 0;
+    if (rc == 0) syncFolder(folder);
+    ::close(folder);
+    return rc;
 }
 
 int Util::readFile(std::wstring path, unsigned char** data, unsigned int* length) {
@@ -519,6 +549,99 @@ int Util::checkFileAuth(std::wstring path) {
     TM_BASE(SGOS_free)(data);
     if (result != -4 && fileExist(backup)) deleteFile(backup);
     return result;
+}
+
+// ---- Replacing files -----------------------------------------------------------------------
+
+int Util::prepareFileAt(int folder, std::string const& name, const unsigned char* data,
+                        unsigned int length, PreparedFile* out) {
+    if (!out) return -1;
+    *out = PreparedFile{};
+    out->folder = folder;
+    out->target = name;
+    if (folder < 0 || !isEntryName(name)) {
+        out->error = EINVAL;
+        return -1;
+    }
+    if (!data && length) {
+        out->error = EINVAL;
+        return -2;
+    }
+    // The new file gets the access mode of the one it replaces; a new one is the owner's only.
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat st;
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            out->error = EISDIR;
+            return -1;
+        }
+        if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+    }
+    const int fd = createTemporary(folder, &out->temporary, &out->error);
+    if (fd < 0) return -1;
+    ::fchmod(fd, mode);
+    bool ok = writeAll(fd, data, length) && ::fsync(fd) == 0;
+    if (!ok) out->error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        out->error = errno;
+    }
+    if (!ok) {
+        ::unlinkat(folder, out->temporary.c_str(), 0);
+        out->temporary.clear();
+        return -2;
+    }
+    return 0;
+}
+
+int Util::keepFileAt(int folder, std::string const& name, const unsigned char* content,
+                     unsigned int length, PreparedFile* out) {
+    if (!out) return -1;
+    *out = PreparedFile{};
+    out->folder = folder;
+    out->target = name;
+    if (folder < 0 || !isEntryName(name)) {
+        out->error = EINVAL;
+        return -1;
+    }
+    // A second link keeps the file itself: nothing is written, so a full disk cannot refuse it.
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        const std::string candidate = temporaryName();
+        if (::linkat(folder, name.c_str(), folder, candidate.c_str(), 0) == 0) {
+            out->temporary = candidate;
+            return 0;
+        }
+        if (errno == EEXIST) continue;
+        // File systems without links (those of many removable media) get a copy.
+        if (errno == EPERM || errno == EMLINK || errno == EOPNOTSUPP || errno == ENOSYS ||
+            errno == EXDEV)
+            return prepareFileAt(folder, name, content, length, out);
+        out->error = errno;
+        return -1;
+    }
+    out->error = EEXIST;
+    return -1;
+}
+
+int Util::commitFile(PreparedFile* file) {
+    if (!file || file->temporary.empty()) return -2;
+    if (::renameat(file->folder, file->temporary.c_str(), file->folder, file->target.c_str()) !=
+        0) {
+        file->error = errno;
+        return -2;
+    }
+    file->temporary.clear();
+    return 0;
+}
+
+void Util::discardFile(PreparedFile* file) {
+    if (!file || file->temporary.empty()) return;
+    ::unlinkat(file->folder, file->temporary.c_str(), 0);
+    file->temporary.clear();
+}
+
+int Util::syncFolder(int folder) {
+    return ::fsync(folder) == 0 ? 0 : errno;
 }
 
 // ---- Media ---------------------------------------------------------------------------------

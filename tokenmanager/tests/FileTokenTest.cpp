@@ -643,19 +643,20 @@ TEST(FileTokenAnswers, OperationsOfOtherKindsAndLaterWork) {
     EXPECT_EQ(t.getTokenGrade(), 0);
     EXPECT_EQ(t.getTokenStatus(), 0);
 
+    // Key operations of an id no listing gave: 1309, outputs cleared.
     unsigned char* bytes = reinterpret_cast<unsigned char*>(0x1);
     unsigned long length = 9;
-    EXPECT_EQ(t.getPrivateKey("x2", &bytes, &length, nullptr), 1307);
+    EXPECT_EQ(t.getPrivateKey("x2", &bytes, &length, nullptr), 1309);
     EXPECT_EQ(bytes, nullptr);
     bytes = reinterpret_cast<unsigned char*>(0x1);
-    EXPECT_EQ(t.getVIDRandom(&bytes, &length, nullptr, "x1"), 1307);
+    EXPECT_EQ(t.getVIDRandom(&bytes, &length, nullptr, "x1"), 1309);
     EXPECT_EQ(bytes, nullptr);
     char* a = reinterpret_cast<char*>(0x1);
     char* b = reinterpret_cast<char*>(0x1);
-    EXPECT_EQ(t.getKMID(&a, &b, "x1"), 1307);
+    EXPECT_EQ(t.getKMID(&a, &b, "x1"), 1309);
     EXPECT_EQ(a, nullptr);
     EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(t.verifyPin("x1", nullptr, 0), 1307);
+    EXPECT_EQ(t.verifyPin("x1", nullptr, 0), 1309);
     EXPECT_EQ(t.deleteCertificate("x1", nullptr), 1307);
     EXPECT_EQ(t.importInit(nullptr, 0, nullptr, InputPINHandler::PURPOSE_IMPORT), 1307);
 }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -12,6 +15,9 @@
 #include <vector>
 
 #include "KitCache.h"
+#include "SGBaseTable.h"
+#include "SGOS.h"
+#include "SGCryptoHandler.h"
 #include "SGDSKey.h"
 #include "SGX509Certificate.h"
 #include "TestKit.h"
@@ -24,6 +30,8 @@ namespace fs = std::filesystem;
 using testkit::Bytes;
 
 inline const std::string kPassword = "q1w2e3r4!@";
+// The password of "km-other/key.der", the key-management key under a password of its own.
+inline const std::string kOtherPassword = "another#Pass1";
 // The randomNum attribute of the key file "random/key.der".
 inline const std::string kRandomHex = "1F2E3D4C5B6A79880011223344556677A1B2C3D4";
 
@@ -66,6 +74,7 @@ inline bool makeMaterial(const fs::path& work) {
     if (!testkit::pki("chain", work / "chain", {kPassword}, &output)) return fail("chain");
     const std::string pki = "bash " + testkit::quote(std::string(BRINDLOW_TESTKIT_DIR) + "/pki.sh");
     const std::string signKey = testkit::quote((work / "chain" / "sign.key").string());
+    const std::string kmKey = testkit::quote((work / "chain" / "km.key").string());
     const std::string pw = testkit::quote(kPassword);
     auto at = [&](const std::string& name) { return testkit::quote((work / name).string()); };
     const KcdsaExample& k = kcdsaExample();
@@ -104,13 +113,31 @@ inline bool makeMaterial(const fs::path& work) {
         " && openssl pkey -in " + signKey + " -pubout -out " + at("sign-pub.pem") +
         " && openssl rsa -in " + signKey + " -RSAPublicKey_out -outform DER -out " +
         at("sign-rsapub.der"));
+    // Key files under other schemes, and the key-management key under a password of its own.
+    add(pki + " pkcs8 " + at("aes256") + " aes-256-cbc " + pw + " " + signKey);
+    add(pki + " pkcs8 " + at("3des") + " PBE-SHA1-3DES " + pw + " " + kmKey);
+    add(pki + " pkcs8 " + at("km-other") + " seed-cbc " + testkit::quote(kOtherPassword) + " " +
+        kmKey);
+    // The key-management key's PrivateKeyInfo, RSAPrivateKey and public half; the signing key's
+    // PrivateKeyInfo.
+    add("openssl pkcs8 -topk8 -nocrypt -in " + kmKey + " -outform DER -out " + at("km-plain.der") +
+        " && openssl pkcs8 -topk8 -nocrypt -in " + signKey + " -outform DER -out " +
+        at("sign-plain.der") + " && openssl rsa -in " + kmKey + " -traditional -outform DER -out " +
+        at("km-rsa.der") + " && openssl pkey -in " + kmKey + " -pubout -out " + at("km-pub.pem"));
+    // GPKI certificates: the issuer's O= must be the government's, so they sign themselves.
+    const std::string gov = "/C=KR/O=Government of Korea/OU=Ministry of Testing/CN=Kim Chulsoo";
+    add("mkdir -p " + at("gpki") + " && openssl req -x509 -new -key " + signKey + " -subj '" + gov +
+        "' -days 3650 -addext keyUsage=critical,digitalSignature,nonRepudiation " +
+        "-outform DER -out " + at("gpki/sig.cer") + " && openssl req -x509 -new -key " + kmKey +
+        " -subj '" + gov + "' -days 3650 -addext keyUsage=critical,keyEncipherment " +
+        "-outform DER -out " + at("gpki/env.cer"));
     command += "s=0; for p in $pids; do wait $p || s=1; done; exit $s";
     if (!testkit::succeeds(command, &output)) return fail("recipes");
     return true;
 }
 
 // Changed whenever makeMaterial makes something new.
-inline const std::string kMaterialVersion = "2";
+inline const std::string kMaterialVersion = "3";
 
 inline const fs::path& material() {
     static const fs::path dir =
@@ -183,6 +210,42 @@ inline bool opensslVerifies(const std::string& publicPem, const Bytes& input,
                              output);
 }
 
+// openssl pkeyutl's encryption of the message to the public key (PKCS #1 v1.5 unless the options
+// say otherwise).
+inline Bytes opensslEncrypt(const std::string& pem, const Bytes& message,
+                            const testkit::Scratch& dir, const std::string& options = "") {
+    testkit::writeBytes(dir / "message", message);
+    if (!testkit::succeeds("openssl pkeyutl -encrypt -pubin -inkey " + testkit::quote(pem) + " " +
+                           options + " -in " + testkit::quote((dir / "message").string()) +
+                           " -out " + testkit::quote((dir / "cipher").string())))
+        return {};
+    return testkit::readBytes(dir / "cipher");
+}
+
+// A signature made by the PKI layer's crypto handler through the key callbacks of a context.
+struct Signed {
+    int rc;
+    Bytes signature;
+};
+
+inline Signed signThroughHandler(TokenKeyCallbackContext& context, const Bytes& message,
+                                 unsigned int algorithm, const int* options = nullptr,
+                                 int direct = 0) {
+    SGCryptoHandlerKey key{};
+    key.type = SG_CRYPTO_HANDLER_CALLBACK;
+    key.form.signer.keySize = P1GetKeySizeCallback;
+    key.form.signer.sign = P1SignCallback;
+    key.form.signer.userData = &context;
+    key.form.signer.direct = direct;
+    Bytes buffer(512);
+    SGBinary signature{buffer.data(), static_cast<uint32_t>(buffer.size())};
+    const SGBinary in{const_cast<unsigned char*>(message.data()),
+                      static_cast<uint32_t>(message.size())};
+    const int rc = SGCryptoHandler_Sign(&signature, &in, algorithm, &key, options);
+    buffer.resize(rc == 0 ? signature.length : 0);
+    return {rc, buffer};
+}
+
 // The crypto library's verdict on a KCDSA signature (SHA-256) of the standard's example key.
 inline int kcdsaVerify(const Bytes& signature, const Bytes& message) {
     const KcdsaExample& k = kcdsaExample();
@@ -202,6 +265,53 @@ inline int kcdsaVerify(const Bytes& signature, const Bytes& message) {
     SGDSKey_Clear(&key);
     return rc;
 }
+
+// Every buffer the token manager releases through the Base table can be checked for secrets:
+// the table's allocation slots are hooked while a BaseAllocationHook lives, and each released
+// buffer (its whole usable size) is searched for every byte string in gReleased.secrets.
+struct Released {
+    std::vector<Bytes> secrets;
+    int checked = 0;
+    int allocations = 0;
+    std::vector<std::string> hits;
+};
+inline Released gReleased;
+
+inline void* trackingCalloc(uint32_t count, uint32_t size) {
+    ++gReleased.allocations;
+    return SGOS_calloc(count, size);
+}
+
+inline void trackingFree(void* p) {
+    if (p) {
+        const size_t size = malloc_usable_size(p);
+        const auto* bytes = static_cast<const unsigned char*>(p);
+        ++gReleased.checked;
+        for (const Bytes& s : gReleased.secrets)
+            if (std::search(bytes, bytes + size, s.begin(), s.end()) != bytes + size)
+                gReleased.hits.push_back(testkit::hex(Bytes(s.begin(), s.begin() + 4)));
+    }
+    SGOS_free(p);
+}
+
+class BaseAllocationHook {
+  public:
+    BaseAllocationHook() {
+        saved_[0] = Base[SGBaseSlot_SGOS_calloc];
+        saved_[1] = Base[SGBaseSlot_SGOS_free];
+        Base[SGBaseSlot_SGOS_calloc] = reinterpret_cast<void*>(&trackingCalloc);
+        Base[SGBaseSlot_SGOS_free] = reinterpret_cast<void*>(&trackingFree);
+    }
+    ~BaseAllocationHook() {
+        Base[SGBaseSlot_SGOS_calloc] = saved_[0];
+        Base[SGBaseSlot_SGOS_free] = saved_[1];
+    }
+    BaseAllocationHook(const BaseAllocationHook&) = delete;
+    BaseAllocationHook& operator=(const BaseAllocationHook&) = delete;
+
+  private:
+    void* saved_[2];
+};
 
 // Answers every password request with its password, or cancels.
 class Password : public InputPINHandler {

@@ -81,16 +81,6 @@ std::string publicPem(const Bytes& rsaPublicKey, const testkit::Scratch& dir) {
 }
 
 // openssl pkeyutl -encrypt (PKCS #1 v1.5, or OAEP) of the message under the public key.
-Bytes opensslEncrypt(const std::string& pem, const Bytes& message, const testkit::Scratch& dir,
-                     const std::string& options = "") {
-    testkit::writeBytes(dir / "message", message);
-    if (!testkit::succeeds("openssl pkeyutl -encrypt -pubin -inkey " + testkit::quote(pem) + " " +
-                           options + " -in " + testkit::quote((dir / "message").string()) +
-                           " -out " + testkit::quote((dir / "cipher").string())))
-        return {};
-    return testkit::readBytes(dir / "cipher");
-}
-
 Bytes decrypted(Token& token, const std::string& id, Bytes cipher, int* rc) {
     unsigned char* plain = reinterpret_cast<unsigned char*>(0x1);
     unsigned long length = 9;
@@ -204,52 +194,7 @@ TEST(TokenLocalKeys, UnknownIdsAndRefusedSizes) {
 }
 
 // Every buffer the token manager releases is checked for the key, the plaintext and the
-// password: the token's own allocations go through the Base table, whose slots are hooked here.
-namespace {
-
-struct Released {
-    std::vector<Bytes> secrets;
-    int checked = 0;
-    int allocations = 0;
-    std::vector<std::string> hits;
-} gReleased;
-
-void* trackingCalloc(uint32_t count, uint32_t size) {
-    ++gReleased.allocations;
-    return SGOS_calloc(count, size);
-}
-
-void trackingFree(void* p) {
-    if (p) {
-        const size_t size = malloc_usable_size(p);
-        const auto* bytes = static_cast<const unsigned char*>(p);
-        ++gReleased.checked;
-        for (const Bytes& s : gReleased.secrets)
-            if (std::search(bytes, bytes + size, s.begin(), s.end()) != bytes + size)
-                gReleased.hits.push_back(testkit::hex(Bytes(s.begin(), s.begin() + 4)));
-    }
-    SGOS_free(p);
-}
-
-class BaseAllocationHook {
-  public:
-    BaseAllocationHook() {
-        saved_[0] = Base[SGBaseSlot_SGOS_calloc];
-        saved_[1] = Base[SGBaseSlot_SGOS_free];
-        Base[SGBaseSlot_SGOS_calloc] = reinterpret_cast<void*>(&trackingCalloc);
-        Base[SGBaseSlot_SGOS_free] = reinterpret_cast<void*>(&trackingFree);
-    }
-    ~BaseAllocationHook() {
-        Base[SGBaseSlot_SGOS_calloc] = saved_[0];
-        Base[SGBaseSlot_SGOS_free] = saved_[1];
-    }
-
-  private:
-    void* saved_[2];
-};
-
-}  // namespace
-
+// password (BaseAllocationHook).
 TEST(TokenLocalKeys, ReleasedBuffersHoldNoKeyPlaintextOrPassword) {
     ASSERT_FALSE(material().empty());
     const Bytes rsa = materialFile("sign-rsa.der");
@@ -408,28 +353,6 @@ namespace {
 
 const char kNpkiItem[] = "0123456789ABCDEF0123456789ABCDEF012345671";
 const char kGpkiItem[] = "FEDCBA9876543210FEDCBA9876543210FEDCBA981";
-
-struct Signed {
-    int rc;
-    Bytes signature;
-};
-
-Signed signThroughHandler(TokenKeyCallbackContext& context, const Bytes& message,
-                          unsigned int algorithm, const int* options = nullptr, int direct = 0) {
-    SGCryptoHandlerKey key{};
-    key.type = SG_CRYPTO_HANDLER_CALLBACK;
-    key.form.signer.keySize = P1GetKeySizeCallback;
-    key.form.signer.sign = P1SignCallback;
-    key.form.signer.userData = &context;
-    key.form.signer.direct = direct;
-    Bytes buffer(512);
-    SGBinary signature{buffer.data(), static_cast<uint32_t>(buffer.size())};
-    const SGBinary in{const_cast<unsigned char*>(message.data()),
-                      static_cast<uint32_t>(message.size())};
-    const int rc = SGCryptoHandler_Sign(&signature, &in, algorithm, &key, options);
-    buffer.resize(rc == 0 ? signature.length : 0);
-    return {rc, buffer};
-}
 
 // openssl's verdict on a PKCS #1 v1.5 signature with SHA-256 over the message.
 bool opensslVerifiesMessage(const Bytes& message, const Bytes& signature) {
