@@ -173,6 +173,66 @@ TEST(UtilFiles, WriteFileReplacesAtomicallyAndKeepsTheMode) {
     EXPECT_EQ(readText(file), "");
 }
 
+TEST(UtilFiles, PreparedFilesReplaceTogetherAndAKeptFileUndoesACommit) {
+    const std::string base = freshFolder("prepared");
+    const std::string outside = freshFolder("prepared-outside");
+    writeText(base + "/a", "old a");
+    ::chmod((base + "/a").c_str(), 0640);
+    writeText(base + "/b", "old b");
+    writeText(outside + "/target", "outside");
+    fs::create_symlink(outside + "/target", base + "/link");
+    const int folder = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    auto bytes = [](const char* text) { return reinterpret_cast<const unsigned char*>(text); };
+
+    // Prepared files change nothing until they are committed; they have the target's mode.
+    Util::PreparedFile a, b, keptA;
+    ASSERT_EQ(Util::prepareFileAt(folder, "a", bytes("new a"), 5, &a), 0);
+    ASSERT_EQ(Util::prepareFileAt(folder, "b", bytes("new b"), 5, &b), 0);
+    EXPECT_EQ(a.temporary.rfind(".sgtmp.", 0), 0u);
+    EXPECT_EQ(modeOf(base + "/" + a.temporary), 0640);
+    EXPECT_EQ(readText(base + "/a"), "old a");
+    // The kept file is the old file itself (a second link), not a copy.
+    ASSERT_EQ(Util::keepFileAt(folder, "a", bytes("old a"), 5, &keptA), 0);
+    struct stat original {
+    }, kept{};
+    ::stat((base + "/a").c_str(), &original);
+    ::stat((base + "/" + keptA.temporary).c_str(), &kept);
+    EXPECT_EQ(original.st_ino, kept.st_ino);
+
+    ASSERT_EQ(Util::commitFile(&a), 0);
+    EXPECT_EQ(readText(base + "/a"), "new a");
+    EXPECT_EQ(modeOf(base + "/a"), 0640);
+    Util::discardFile(&a);  // committed: nothing to remove
+    EXPECT_EQ(readText(base + "/a"), "new a");
+    ASSERT_EQ(Util::commitFile(&keptA), 0);  // the undo
+    EXPECT_EQ(readText(base + "/a"), "old a");
+    Util::discardFile(&b);
+    EXPECT_EQ(readText(base + "/b"), "old b");
+    EXPECT_EQ(Util::syncFolder(folder), 0);
+
+    // A link in the target's place is replaced, never written through; a folder, a name that
+    // leaves the folder and a missing file to keep are refused.
+    Util::PreparedFile linked, refused;
+    ASSERT_EQ(Util::prepareFileAt(folder, "link", bytes("new"), 3, &linked), 0);
+    ASSERT_EQ(Util::commitFile(&linked), 0);
+    EXPECT_EQ(readText(outside + "/target"), "outside");
+    EXPECT_FALSE(fs::is_symlink(base + "/link"));
+    fs::create_directory(base + "/folder");
+    EXPECT_EQ(Util::prepareFileAt(folder, "folder", bytes("x"), 1, &refused), -1);
+    EXPECT_EQ(refused.error, EISDIR);
+    EXPECT_EQ(Util::prepareFileAt(folder, "../a", bytes("x"), 1, &refused), -1);
+    EXPECT_EQ(Util::keepFileAt(folder, "missing", bytes("x"), 1, &refused), -1);
+    EXPECT_EQ(Util::commitFile(&refused), -2);
+    ::close(folder);
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(base))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "folder", "link"}));
+}
+
 TEST(UtilFiles, ReadFileSetsItsOutputsOnEveryPath) {
     const std::string base = freshFolder("read");
     auto* garbage = reinterpret_cast<unsigned char*>(0x1);

@@ -1,0 +1,41 @@
+// One password change, for the fault tests that run it under strace's fault injection, in a
+// file system of its own, or kill it at a chosen system call:
+//   token_key_change_driver <base folder> <old password> <new password>
+// Lists the home token over the base folder and changes the password of the first certificate
+// listed. Prints "listed <count>" and, after the change, "result <code>". Just before the change
+// it writes "change begins" to standard error, so a trace shows where the change's own system
+// calls start.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "FileToken.h"
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <base folder> <old password> <new password>\n", argv[0]);
+        return 64;
+    }
+    FileToken token("/", "home");
+    token.setPKIDir(argv[1]);
+    token.setSystemDrive(true);
+    ShortCertificate* rows = nullptr;
+    unsigned int count = 0;
+    token.getCertificateList(&rows, &count, 0x111, nullptr, nullptr);
+    std::printf("\nlisted %u\n", count);
+    std::fflush(stdout);
+    if (count == 0) return 2;
+    const std::string id = rows[0].signCertID;
+    Token::freeMemory(rows, 0);
+
+    static const char kMarker[] = "change begins\n";
+    if (::write(2, kMarker, sizeof kMarker - 1) < 0) return 3;
+    auto* old = reinterpret_cast<unsigned char*>(argv[2]);
+    auto* fresh = reinterpret_cast<unsigned char*>(argv[3]);
+    const int rc = token.setCertificatePIN(id.c_str(), old, std::strlen(argv[2]), fresh,
+                                           std::strlen(argv[3]));
+    std::printf("result %d\n", rc);
+    return 0;
+}
