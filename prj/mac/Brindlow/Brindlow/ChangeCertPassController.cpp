@@ -1,6 +1,9 @@
 #include "ChangeCertPassController.h"
 
+#include <QHideEvent>
 #include <QLineEdit>
+
+#include <algorithm>
 
 #include "Alert.h"
 #include "Messages.h"
@@ -12,9 +15,6 @@
 
 namespace {
 
-// The reason for a new password equal to the current one.
-constexpr int kSamePassword = 17;
-
 // An entry as UTF-8 bytes, wiped when it goes.
 struct Entry {
     explicit Entry(const QLineEdit* field) : bytes(field->text().toStdString()) {}
@@ -24,6 +24,27 @@ struct Entry {
     int length() const { return static_cast<int>(bytes.size()); }
     std::string bytes;
 };
+
+bool printableAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// What notice 22 adds about a failed change: a wrong current password is the user's to correct,
+// a file that could not be read or written is not.
+QString failureNote(int result) {
+    switch (result) {
+        case TOKEN_ERR_WRONG_PIN:
+        case TOKEN_ERR_KM_WRONG_PIN:
+        case TOKEN_ERR_KEY_DECRYPT:
+            return reasonText(kReasonWrongPassword);
+        case TOKEN_ERR_WRITE_FILE:
+            return messageText(kMsgFileNotSaved);
+        case TOKEN_ERR_READ_FILE:
+            return messageText(kMsgCertificateFileNotRead);
+        default:
+            return isNotSupported(result) ? notSupportedText() : QString();
+    }
+}
 
 }  // namespace
 
@@ -48,8 +69,18 @@ QLineEdit* ChangeCertPassController::newpass2() const {
     return ui_->newpass2;
 }
 
-void ChangeCertPassController::refuse(int reason) {
-    brindlow::ui::showNotice(this, reasonText(reason));
+void ChangeCertPassController::refuse(int reason, const QString& note) {
+    brindlow::ui::showNotice(this, reasonText(reason), note);
+}
+
+void ChangeCertPassController::hideEvent(QHideEvent* event) {
+    // A window the system merely hides (minimised) keeps its entries.
+    if (!event->spontaneous()) {
+        ui_->pass->clear();
+        ui_->newpass1->clear();
+        ui_->newpass2->clear();
+    }
+    brindlow::ui::ModalWindowController::hideEvent(event);
 }
 
 void ChangeCertPassController::confirm() {
@@ -71,7 +102,12 @@ void ChangeCertPassController::confirm() {
 
     int reason = TokenManagerUtil::checkPIN(fresh.bytes.data(), fresh.length(), again.bytes.data(),
                                             again.length());
-    if (reason == 0 && current.bytes == fresh.bytes) reason = kSamePassword;
+    if (reason == 0 && !printableAscii(fresh.bytes)) {
+        zero();
+        refuse(kReasonInvalidInput, asciiOnlyText());
+        return;
+    }
+    if (reason == 0 && current.bytes == fresh.bytes) reason = kReasonSamePassword;
     if (reason != 0) {
         zero();
         refuse(reason);
@@ -89,8 +125,7 @@ void ChangeCertPassController::confirm() {
         brindlow::ui::showNotice(this, messageText(kMsgPasswordChanged));
         stopModalWithCode(0);
     } else {
-        brindlow::ui::showNotice(this, messageText(kMsgPasswordChangeFailed),
-                                 isNotSupported(result) ? notSupportedText() : QString());
+        brindlow::ui::showNotice(this, messageText(kMsgPasswordChangeFailed), failureNote(result));
     }
 }
 

@@ -1,6 +1,8 @@
 // The password change dialog of one certificate: checks the new password and its
 // confirmation, changes the password of the certificate's keys through its token and shows the
 // outcome. It ends with 0 after a change and -1 when cancelled; a refused entry keeps it open.
+// A new password must be printable ASCII: other programs that open the same key files read the
+// password in other code sets.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +32,13 @@ class ChangeCertPassController : public brindlow::ui::ModalWindowController {
     void confirm();
     void cancel();
 
+  protected:
+    // However the dialog ends, the entered passwords do not stay in its fields.
+    void hideEvent(QHideEvent* event) override;
+
   private:
     // Shows the text of a reason of the error-reason table and keeps the dialog open.
-    void refuse(int reason);
+    void refuse(int reason, const QString& note = QString());
 
     std::unique_ptr<Ui::ChangeCertPassWindow> ui_;
     uint32_t tokenID_;

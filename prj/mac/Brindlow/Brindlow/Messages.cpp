@@ -19,6 +19,10 @@ QString reasonText(int reason) {
     return brindlow::ui::stringFromEucKr(text, sizeof text);
 }
 
+QString asciiOnlyText() {
+    return QStringLiteral("새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 있습니다.");
+}
+
 bool isNotSupported(int tokenResult) {
     return tokenResult == TOKEN_ERR_INIT_NOT_SUPPORTED || tokenResult == TOKEN_ERR_NOT_SUPPORTED ||
            tokenResult == TOKEN_ERR_SETPIN_NOT_SUPPORTED;

@@ -19,15 +19,27 @@ enum AppMessage : int {
     kMsgDeleteCancelled = 32,
     kMsgExportCancelled = 35,
     kMsgPkcs12Failed = 41,
+    kMsgFileNotSaved = 42,
     kMsgImportCancelled = 45,
+    kMsgCertificateFileNotRead = 52,
     kMsgImportFailed = 54,
 };
 
 // The text of a message number.
 QString messageText(int code);
 
+// Reasons of the error-reason table that the windows show.
+enum AppReason : int {
+    kReasonInvalidInput = 1,
+    kReasonWrongPassword = 10,
+    kReasonSamePassword = 17,
+};
+
 // The text of a reason of the error-reason table, as the dialogs show it (detail number 0).
 QString reasonText(int reason);
+
+// The note beside a refused new password that is not printable ASCII.
+QString asciiOnlyText();
 
 // Whether a token's result says the medium does not support the operation, and the note that
 // an alert then adds.

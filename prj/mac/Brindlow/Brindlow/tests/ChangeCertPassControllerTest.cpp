@@ -17,6 +17,7 @@ using brindlow::test::whenModal;
 namespace {
 
 const QString kNote = QStringLiteral("이 매체에서는 지원하지 않는 기능입니다.");
+const QString kFailed = QStringLiteral("인증서 암호 변경이 실패하였습니다.");
 
 class ChangeCertPassControllerTest : public testing::Test {
   protected:
@@ -46,7 +47,12 @@ class ChangeCertPassControllerTest : public testing::Test {
                 d->cancel();
             }
         });
-        return dialog.runModal();
+        const int code = dialog.runModal();
+        // However the dialog ended, the entries are gone from its fields.
+        EXPECT_TRUE(dialog.pass()->text().isEmpty());
+        EXPECT_TRUE(dialog.newpass1()->text().isEmpty());
+        EXPECT_TRUE(dialog.newpass2()->text().isEmpty());
+        return code;
     }
 
     QStringList alerts() {
@@ -80,6 +86,16 @@ TEST_F(ChangeCertPassControllerTest, RefusedEntriesShowTheReasonAndKeepTheDialog
         {good, good, good, "이전 비밀번호와 새 비밀번호가 동일합니다."},
         // The pair is checked before the comparison with the current password.
         {good, good, QStringLiteral("Abcdef12#%"), "입력한 두개의 비밀번호가 일치하지 않습니다."},
+        // A new password other programs could not type: Hangul, Latin-1, a control character.
+        {QStringLiteral("old"), QStringLiteral("Abcdef12#한"), QStringLiteral("Abcdef12#한"),
+         "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 "
+         "있습니다."},
+        {QStringLiteral("old"), QStringLiteral("Abcdéf12#$"), QStringLiteral("Abcdéf12#$"),
+         "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 "
+         "있습니다."},
+        {QStringLiteral("old"), QStringLiteral("Abcdef12#\t$"), QStringLiteral("Abcdef12#\t$"),
+         "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 "
+         "있습니다."},
     };
     for (const Case& c : cases) {
         bool stayedOpen = false;
@@ -97,9 +113,15 @@ TEST_F(ChangeCertPassControllerTest, TokensAnswerDecidesTheNoticeAndWhetherTheDi
         QString shown;
     } cases[] = {
         {0, 0, QStringLiteral("인증서 암호가 변경되었습니다.")},
-        {TOKEN_ERR_KEY_DECRYPT, -1, QStringLiteral("인증서 암호 변경이 실패하였습니다.")},
-        {TOKEN_ERR_NOT_SUPPORTED, -1,
-         QStringLiteral("인증서 암호 변경이 실패하였습니다. / ") + kNote},
+        // A wrong current password is told apart from a file that could not be written or read.
+        {TOKEN_ERR_KEY_DECRYPT, -1, kFailed + QStringLiteral(" / 비밀번호가 일치하지 않습니다.")},
+        {TOKEN_ERR_WRONG_PIN, -1, kFailed + QStringLiteral(" / 비밀번호가 일치하지 않습니다.")},
+        {TOKEN_ERR_KM_WRONG_PIN, -1, kFailed + QStringLiteral(" / 비밀번호가 일치하지 않습니다.")},
+        {TOKEN_ERR_WRITE_FILE, -1, kFailed + QStringLiteral(" / 파일을 저장하지 못했습니다.")},
+        {TOKEN_ERR_READ_FILE, -1,
+         kFailed + QStringLiteral(" / 인증서 파일을 읽어오지 못했습니다.")},
+        {TOKEN_ERR_INVALID_DATA, -1, kFailed},
+        {TOKEN_ERR_NOT_SUPPORTED, -1, kFailed + QStringLiteral(" / ") + kNote},
     };
     for (const Case& c : cases) {
         token().reset();
