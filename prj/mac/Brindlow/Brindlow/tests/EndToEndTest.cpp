@@ -6,17 +6,22 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <cstdlib>
+#include <functional>
 
 #include "Alert.h"
 #include "CertManagerController.h"
 #include "CertViewController.h"
+#include "ChangeCertPassController.h"
 #include "DesktopTestSupport.h"
 #include "MediumSelectController.h"
 #include "RightClickTableWidget.h"
@@ -163,4 +168,237 @@ TEST(EndToEnd, CertManagerWindowUnderX) {
     ASSERT_EQ(table->rowCount(), 1);
     EXPECT_TRUE(manager.certArray()[0].displayText.startsWith(QStringLiteral("이영희()0077\n")));
     expectPicture(screenshot(QStringLiteral("05-removable-disk.png")));
+}
+
+// ---- The password change on real key files ---------------------------------------------------
+
+namespace {
+
+// Types the text into the field through the X server (the field has the focus after a click),
+// and waits until the field holds it.
+void typeInto(QLineEdit* field, const QString& text) {
+    field->clear();
+    clickWidget(field);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 10000));
+    if (!text.isEmpty()) {
+        ASSERT_TRUE(
+            run(QStringLiteral("xdotool"),
+                {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text}));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->text() == text; }, 10000))
+        << field->text().toStdString();
+}
+
+// What one real alert showed; its one button is clicked through the X server.
+struct Notice {
+    bool seen = false;
+    QString text, informative;
+};
+
+void answerNextNotice(Notice& notice) {
+    whenModal<QMessageBox>(
+        [&](QMessageBox* box) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
+            notice.text = box->text();
+            notice.informative = box->informativeText();
+            EXPECT_EQ(box->buttons().size(), 1);
+            clickWidget(buttonTitled(box, QStringLiteral("확인")));
+            notice.seen = true;
+        },
+        15000);
+}
+
+// One entry of the three fields and the confirm button; the notice it brought.
+Notice confirmEntries(ChangeCertPassController* dialog, const QString& current,
+                      const QString& fresh, const QString& again) {
+    Notice notice;
+    typeInto(dialog->pass(), current);
+    typeInto(dialog->newpass1(), fresh);
+    typeInto(dialog->newpass2(), again);
+    answerNextNotice(notice);
+    clickWidget(dialog->findChild<QPushButton*>(QStringLiteral("confirmButton")));
+    // The alert is over once it was answered and no alert is the modal window any more.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return notice.seen &&
+                   qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) == nullptr;
+        },
+        15000));
+    return notice;
+}
+
+std::string fileBytes(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Whether openssl opens the key file with the password; the key's public half in *publicKey.
+bool opensslOpens(const std::string& keyFile, const QString& password,
+                  QString* publicKey = nullptr) {
+    QProcess process;
+    process.start(QStringLiteral("bash"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("openssl pkcs8 -inform DER -in \"$1\" -passin \"pass:$2\" "
+                                  "-provider legacy -provider default | openssl pkey -pubout"),
+                   QStringLiteral("opens"), QString::fromStdString(keyFile), password});
+    process.waitForFinished(30000);
+    if (publicKey != nullptr) *publicKey = QString::fromUtf8(process.readAllStandardOutput());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QString certificatePublicKey(const std::string& certificate) {
+    QProcess process;
+    process.start(QStringLiteral("openssl"),
+                  {QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"),
+                   QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-in"),
+                   QString::fromStdString(certificate)});
+    process.waitForFinished(30000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The key-file profile as openssl asn1parse shows it: PBES2, PBKDF2 with an 8-byte salt and
+// 2048 iterations, no PRF named, SEED-CBC with a 16-byte IV.
+void expectKeyFileProfile(const std::string& keyFile) {
+    QProcess process;
+    process.start(QStringLiteral("openssl"),
+                  {QStringLiteral("asn1parse"), QStringLiteral("-inform"), QStringLiteral("DER"),
+                   QStringLiteral("-in"), QString::fromStdString(keyFile)});
+    process.waitForFinished(30000);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral(":PBES2"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(":PBKDF2"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("l=   8 prim: OCTET STRING"))))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("INTEGER           :0800"))) << out.toStdString();
+    EXPECT_FALSE(out.contains(QStringLiteral("hmacWith"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(":seed-cbc"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("l=  16 prim: OCTET STRING"))))
+        << out.toStdString();
+}
+
+}  // namespace
+
+TEST(EndToEnd, ChangeCertPasswordUnderX) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        GTEST_SKIP() << "needs an X server: run through tests/run_end_to_end.sh";
+    const std::string holder = brindlow::test::testHome() +
+                               "/Library/Preferences/NPKI/yessign/USER/"
+                               "cn=hong,ou=personal4IB,o=yessign,c=kr";
+    const std::string signKey = holder + "/signPri.key", kmKey = holder + "/kmPri.key";
+    const std::string signKeyBefore = fileBytes(signKey), kmKeyBefore = fileBytes(kmKey);
+    ASSERT_FALSE(signKeyBefore.empty());
+    ASSERT_FALSE(kmKeyBefore.empty());
+    const QString original = QStringLiteral("Brindlow#1234");
+    const QString second = QStringLiteral("Newpass#5678");
+    const QString third = QStringLiteral("Third#pass2024");
+
+    AlertSeam::reset();
+    AlertSeam::startRecording();
+    CertManagerController manager;
+    manager.move(40, 40);
+    manager.resize(640, 720);
+    manager.show();
+    manager.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&manager));
+    auto* table = manager.certTableView();
+    ASSERT_GT(table->rowCount(), 0);
+    ASSERT_TRUE(manager.certArray()[0].displayText.startsWith(QStringLiteral("홍길동()0011")));
+    clickAt(table->viewport(), table->visualRect(table->model()->index(0, 0)).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->selectedRow() == 0; }, 10000));
+    QPushButton* change = buttonTitled(&manager, QStringLiteral("암호변경"));
+    ASSERT_NE(change, nullptr);
+
+    // Opens the dialog with the button, runs the steps inside its modal run, and waits until
+    // the run is over.
+    auto inDialog = [&](const std::function<void(ChangeCertPassController*)>& steps) {
+        bool ran = false;
+        whenModal<ChangeCertPassController>(
+            [&](ChangeCertPassController* dialog) {
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
+                steps(dialog);
+                ran = true;
+            },
+            15000);
+        clickWidget(change);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return ran && QApplication::activeModalWidget() == nullptr; }, 60000));
+    };
+
+    // Refused entries: the reason is shown, the dialog stays open, the files stay as they were.
+    inDialog([&](ChangeCertPassController* dialog) {
+        struct Refusal {
+            QString current, fresh, again, shown, note;
+        } refusals[] = {
+            {original, QString(), QString(), QStringLiteral("값이 입력되지 않았습니다."), {}},
+            {original,
+             second,
+             QStringLiteral("Newpass#5679"),
+             QStringLiteral("입력한 두개의 비밀번호가 일치하지 않습니다."),
+             {}},
+            {original,
+             QStringLiteral("Ab1#xy"),
+             QStringLiteral("Ab1#xy"),
+             QStringLiteral("암호는 10글자  이상 입력해 주세요."),
+             {}},
+            {original,
+             QStringLiteral("Newpass#56|8"),
+             QStringLiteral("Newpass#56|8"),
+             QStringLiteral("\", ', |, \\ 는 사용하실 수 없습니다."),
+             {}},
+            {original,
+             original,
+             original,
+             QStringLiteral("이전 비밀번호와 새 비밀번호가 동일합니다."),
+             {}},
+            // A wrong current password reaches the token, which refuses it.
+            {QStringLiteral("Wrong#pass123"), second, second,
+             QStringLiteral("인증서 암호 변경이 실패하였습니다."),
+             QStringLiteral("비밀번호가 일치하지 않습니다.")},
+        };
+        for (const Refusal& r : refusals) {
+            const Notice n = confirmEntries(dialog, r.current, r.fresh, r.again);
+            EXPECT_TRUE(n.seen) << r.shown.toStdString();
+            EXPECT_EQ(n.text, r.shown);
+            EXPECT_EQ(n.informative, r.note);
+            EXPECT_TRUE(dialog->isVisible()) << r.shown.toStdString();
+            EXPECT_EQ(fileBytes(signKey), signKeyBefore);
+            EXPECT_EQ(fileBytes(kmKey), kmKeyBefore);
+        }
+        expectPicture(screenshot(QStringLiteral("06-password-refused.png")));
+        // The right one changes both keys and ends the dialog.
+        const Notice done = confirmEntries(dialog, original, second, second);
+        EXPECT_EQ(done.text, QStringLiteral("인증서 암호가 변경되었습니다."));
+    });
+    for (const auto& [keyFile, certificate] :
+         {std::pair{signKey, holder + "/signCert.der"}, std::pair{kmKey, holder + "/kmCert.der"}}) {
+        SCOPED_TRACE(keyFile);
+        QString publicKey;
+        EXPECT_TRUE(opensslOpens(keyFile, second, &publicKey));
+        EXPECT_EQ(publicKey, certificatePublicKey(certificate));
+        EXPECT_FALSE(opensslOpens(keyFile, original));
+        expectKeyFileProfile(keyFile);
+    }
+
+    // In the same running application: the old password no longer opens the keys, the new one
+    // changes them again.
+    inDialog([&](ChangeCertPassController* dialog) {
+        const Notice refused = confirmEntries(dialog, original, third, third);
+        EXPECT_EQ(refused.informative, QStringLiteral("비밀번호가 일치하지 않습니다."));
+        EXPECT_TRUE(dialog->isVisible());
+        const Notice done = confirmEntries(dialog, second, third, third);
+        EXPECT_EQ(done.text, QStringLiteral("인증서 암호가 변경되었습니다."));
+    });
+    EXPECT_TRUE(opensslOpens(signKey, third));
+    EXPECT_TRUE(opensslOpens(kmKey, third));
+
+    // Cancelled: the manager says so.
+    Notice cancelled;
+    inDialog([&](ChangeCertPassController* dialog) {
+        typeInto(dialog->pass(), third);
+        answerNextNotice(cancelled);
+        clickWidget(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled.seen; }, 15000));
+    EXPECT_EQ(cancelled.text, QStringLiteral("인증서 암호 변경이 취소되었습니다."));
+    EXPECT_TRUE(opensslOpens(signKey, third));
 }
