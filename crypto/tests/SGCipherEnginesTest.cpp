@@ -347,8 +347,9 @@ void checkWideModes(const WideEngine& e, std::mt19937& rng) {
 
 }  // namespace
 
-TEST_F(CipherEngine, AriaManyBlocksAtOnceMatchOneAtATime) {
+TEST_F(CipherEngine, ManyBlocksAtOnceMatchOneAtATime) {
     std::mt19937 rng(34);
+    checkWideModes({3, 16, SGCipher_SEED_SetupKey, SGCipher_SEED_Main}, rng);
     for (bool gfni : {true, false}) {
         brindlow::crypto::ariaSetGfni(gfni);
         if (gfni && !brindlow::crypto::ariaUsesGfni()) continue;  // no GFNI on this processor
