@@ -206,6 +206,18 @@ inline Limbs fieldMulPortable(const Limbs& a, const Limbs& b) {
     "adcq %[lo], " SG_R(w3) "\n\t"                    \
     "adcq %[hi], " SG_R(w4) "\n\t"                    \
     "adcq $0, " SG_R(w5) "\n\t"
+// The same on a four-limb window (the low half of a square): w0 takes the carry out and becomes
+// the window's new top limb.
+#define SG_REDUCE_P4(w0, w1, w2, w3) \
+    "movq " SG_R(w0) ", %%rdx\n\t"                    \
+    "mulxq %[p3], %[lo], %[hi]\n\t"                   \
+    "shlq $32, %%rdx\n\t"                             \
+    "shrq $32, " SG_R(w0) "\n\t"                      \
+    "addq %%rdx, " SG_R(w1) "\n\t"                    \
+    "adcq " SG_R(w0) ", " SG_R(w2) "\n\t"             \
+    "adcq %[lo], " SG_R(w3) "\n\t"                    \
+    "movl $0, %k[" #w0 "]\n\t"                        \
+    "adcq %[hi], " SG_R(w0) "\n\t"
 // Modulo a general m (four limbs in memory at %[m]), with q = w0 n0.
 #define SG_REDUCE_N(w0, w1, w2, w3, w4, w5) \
     "movq " SG_R(w0) ", %%rdx\n\t"                                                         \
@@ -294,42 +306,8 @@ inline Limbs fieldSqrAdx(const Limbs& a) {
         "mulxq %%rdx, %[lo], %[hi]\n\t"
         "adcq %[lo], %[t6]\n\t"
         "adcq %[hi], %[t7]\n\t"
-        "movq %[t0], %%rdx\n\t"
-        "mulxq %[p3], %[lo], %[hi]\n\t"
-        "shlq $32, %%rdx\n\t"
-        "shrq $32, %[t0]\n\t"
-        "addq %%rdx, %[t1]\n\t"
-        "adcq %[t0], %[t2]\n\t"
-        "adcq %[lo], %[t3]\n\t"
-        "movl $0, %k[t0]\n\t"
-        "adcq %[hi], %[t0]\n\t"
-        "movq %[t1], %%rdx\n\t"
-        "mulxq %[p3], %[lo], %[hi]\n\t"
-        "shlq $32, %%rdx\n\t"
-        "shrq $32, %[t1]\n\t"
-        "addq %%rdx, %[t2]\n\t"
-        "adcq %[t1], %[t3]\n\t"
-        "adcq %[lo], %[t0]\n\t"
-        "movl $0, %k[t1]\n\t"
-        "adcq %[hi], %[t1]\n\t"
-        "movq %[t2], %%rdx\n\t"
-        "mulxq %[p3], %[lo], %[hi]\n\t"
-        "shlq $32, %%rdx\n\t"
-        "shrq $32, %[t2]\n\t"
-        "addq %%rdx, %[t3]\n\t"
-        "adcq %[t2], %[t0]\n\t"
-        "adcq %[lo], %[t1]\n\t"
-        "movl $0, %k[t2]\n\t"
-        "adcq %[hi], %[t2]\n\t"
-        "movq %[t3], %%rdx\n\t"
-        "mulxq %[p3], %[lo], %[hi]\n\t"
-        "shlq $32, %%rdx\n\t"
-        "shrq $32, %[t3]\n\t"
-        "addq %%rdx, %[t0]\n\t"
-        "adcq %[t3], %[t1]\n\t"
-        "adcq %[lo], %[t2]\n\t"
-        "movl $0, %k[t3]\n\t"
-        "adcq %[hi], %[t3]\n\t"
+        SG_REDUCE_P4(t0, t1, t2, t3) SG_REDUCE_P4(t1, t2, t3, t0)
+        SG_REDUCE_P4(t2, t3, t0, t1) SG_REDUCE_P4(t3, t0, t1, t2)
         "addq %[t4], %[t0]\n\t"
         "adcq %[t5], %[t1]\n\t"
         "adcq %[t6], %[t2]\n\t"
