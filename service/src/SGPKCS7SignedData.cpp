@@ -715,13 +715,14 @@ int verifySignerInfo(const SGPKCS7SignerInfo& view, const Received& in,
         parameter.v15HashId = SG_PKCS1_HASH_AS_GIVEN;
         parameter.alreadyHashed = 1;
         if (options.contentMode == SG_PKCS7_MODE_HASH) {
+            // A hash of another length is not the one signed (and is never read past its end).
+            const int size = SG_GCW(SGDigest_GetDigestSize)(view.digestId);
+            if (size <= 0 || in.content.size != static_cast<size_t>(size))
+                return SG_PKCS7_ERR_BAD_SIGNATURE;
             unsigned length = sizeof digestInfo;
             if (SG_GCW(SGPKCS1_CreateDigestInfo)(digestInfo, &length, view.digestId,
                                                  in.content.data, nullptr, 0) != 0)
                 return SG_PKCS7_ERR_DIGEST;
-            const int size = SG_GCW(SGDigest_GetDigestSize)(view.digestId);
-            if (size <= 0 || in.content.size != static_cast<size_t>(size))
-                return SG_PKCS7_ERR_BAD_SIGNATURE;
             signedBytes = {digestInfo, length};
         }
     }

@@ -285,6 +285,10 @@ TEST_F(PKCS7SignedData, SignsADigestInfoOrAHashAsAStandardSignature) {
         other.back() ^= 1;
         EXPECT_EQ(verifyData(s.der, &other, &o).result,
                   c.attributes ? SG_PKCS7_ERR_MESSAGE_DIGEST : SG_PKCS7_ERR_BAD_SIGNATURE);
+        // A shorter hash is not read past its end.
+        const Bytes shorter(input.begin(), input.begin() + 10);
+        EXPECT_EQ(verifyData(s.der, &shorter, &o).result,
+                  c.attributes ? SG_PKCS7_ERR_MESSAGE_DIGEST : SG_PKCS7_ERR_BAD_SIGNATURE);
     }
 }
 
