@@ -120,6 +120,8 @@ int SGPKCS7SignedData_GetSignerInfo(SGPKCS7SignerInfo* view, const SGBinary* sig
 int SGPKCS7SignerInfo_Reset(SGPKCS7SignerInfo* view);
 /* The number of SignerInfos of a SignedData (flags 0x04: bare). 0; 10001; 20901; 10102/10103. */
 int SGPKCS7SignedData_GetSignerCount(int* count, const SGBinary* signedData, int flags);
+/* The same. */
+int SGPKCS7SignedData_GetCountOfSigner(int* count, const SGBinary* signedData, int flags);
 
 SG_EXTERN_C_END
 

@@ -530,28 +530,25 @@ int listAttribute(SGBinaryTupleList* list, const Attribute_t* attribute) {
     }
 }
 
-int readSignerInfo(SGPKCS7SignerInfo* view, const uint8_t* der, size_t size) {
-    Element element;
+// The view of a decoded SignerInfo, whose received bytes are element.
+int viewSignerInfo(SGPKCS7SignerInfo* view, const SignerInfo_t* decoded, const Element& element) {
     std::vector<Element> fields;
-    if (!readWhole(&element, der, size) || element.tag != kTagSequence ||
-        !childrenOf(element, &fields) || fields.size() < 5)
+    if (element.tag != kTagSequence || !childrenOf(element, &fields) || fields.size() < 5)
         return kDecode;
-    Owned<SignerInfo_t> si(nullptr, &asn_DEF_SignerInfo);
-    if (decodeAs(&si, &asn_DEF_SignerInfo, der, element.length) != 0) return kDecode;
 
     // The sid's DER: the IssuerAndSerialNumber, or the identifier as it is for the other choice.
-    int r = si.value->sid.present == SignerIdentifier_PR_issuerAndSerialNumber
+    int r = decoded->sid.present == SignerIdentifier_PR_issuerAndSerialNumber
                 ? SGASN1CObject_Encode(&view->signerIdentifier, &asn_DEF_IssuerAndSerialNumber,
-                                       &si.value->sid.choice.issuerAndSerialNumber)
+                                       &decoded->sid.choice.issuerAndSerialNumber)
                 : SGASN1CObject_Encode(&view->signerIdentifier, &asn_DEF_SignerIdentifier,
-                                       &si.value->sid);
+                                       &decoded->sid);
     if (r != 0) return kDecode;
     if ((r = SGPKCS7ASN1C_GetDigestAlgorithmIdentifier(&view->digestId, nullptr,
-                                                       &si.value->digestAlgorithm)))
+                                                       &decoded->digestAlgorithm)))
         return r;
     SGBinary parameters{};
     if ((r = SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(&view->keyKind, &parameters,
-                                                           &si.value->signatureAlgorithm)))
+                                                           &decoded->signatureAlgorithm)))
         return r;
     if (parameters.data) {
         view->parameters = static_cast<SGBinary*>(SG_GBW(SGMemory_calloc)(1, sizeof(SGBinary)));
@@ -561,11 +558,11 @@ int readSignerInfo(SGPKCS7SignerInfo* view, const uint8_t* der, size_t size) {
         }
         *view->parameters = parameters;
     }
-    if (SGASN1COctetString_GetCopiedData(&view->signature, &si.value->signature) != 0)
+    if (SGASN1COctetString_GetCopiedData(&view->signature, &decoded->signature) != 0)
         return SG_PKI_ERR_MEMORY;
 
     const bool rawAttributes = fields[3].tag == kTagContext0;
-    if (rawAttributes != (si.value->signedAttrs != nullptr)) return kDecode;
+    if (rawAttributes != (decoded->signedAttrs != nullptr)) return kDecode;
     if (!rawAttributes) return 0;
     // The bytes the signature covers: the received [0] element read as a SET.
     view->signedAttributes = newRecord(fields[3].at, fields[3].length);
@@ -573,9 +570,17 @@ int readSignerInfo(SGPKCS7SignerInfo* view, const uint8_t* der, size_t size) {
     view->signedAttributes->data[0] = kTagSet;
     view->attributes = SG_GBW(SGBinaryTupleList_New)();
     if (!view->attributes) return SG_PKI_ERR_MEMORY;
-    for (int i = 0; i < si.value->signedAttrs->list.count; ++i)
-        if ((r = listAttribute(view->attributes, si.value->signedAttrs->list.array[i]))) return r;
+    for (int i = 0; i < decoded->signedAttrs->list.count; ++i)
+        if ((r = listAttribute(view->attributes, decoded->signedAttrs->list.array[i]))) return r;
     return 0;
+}
+
+int readSignerInfo(SGPKCS7SignerInfo* view, const uint8_t* der, size_t size) {
+    Element element;
+    if (!readWhole(&element, der, size)) return kDecode;
+    Owned<SignerInfo_t> si(nullptr, &asn_DEF_SignerInfo);
+    if (decodeAs(&si, &asn_DEF_SignerInfo, der, element.length) != 0) return kDecode;
+    return viewSignerInfo(view, si.value, element);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -639,10 +644,9 @@ int expectedDigest(uint8_t* digest, unsigned* length, int digestId, int mode, Sp
 }
 
 struct Verified {
-    SGCertificateSet signers{};
+    std::vector<Span> signers;  // each signer's certificate as received
     time_t signingTime = 0;
     bool hasSigningTime = false;
-    ~Verified() { SGCertificateSet_Clear(&signers); }
 };
 
 int verifySignerInfo(const SGPKCS7SignerInfo& view, const Received& in,
@@ -658,6 +662,8 @@ int verifySignerInfo(const SGPKCS7SignerInfo& view, const Received& in,
     if (index < 0) return SG_PKI_ERR_NOT_SUPPORTED;
     const Certificate_t& certificate =
         in.signedData->certificates->list.array[index]->choice.certificate;
+    // A certificate the library cannot hold (serial number over 20 bytes) cannot be handed out.
+    if (certificate.tbsCertificate.serialNumber.size > 20) return SG_X509_ERR_SERIAL_TOO_LONG;
     // 3. Digest and scheme.
     if (view.digestId < SG_DIGEST_SHA1 || view.digestId > 9) return SG_PKCS7_ERR_DIGEST;
     SGDSParameter parameter;
@@ -735,31 +741,64 @@ int verifySignerInfo(const SGPKCS7SignerInfo& view, const Received& in,
     if (r == SG_PKCS1_ERR_SIGNATURE || r == SG_KCDSA_ERR_INVALID) return SG_PKCS7_ERR_BAD_SIGNATURE;
     if (r != 0) return r;
     // The certificate as it was received.
-    const Span received = static_cast<size_t>(index) < in.bytes->certificates.size()
-                              ? spanOf(in.bytes->certificates[static_cast<size_t>(index)])
-                              : Span{nullptr, 0};
-    if (!received.data) return kDecode;
-    SGBinary der{const_cast<uint8_t*>(received.data), static_cast<uint32_t>(received.size)};
-    const int added =
-        SGCertificateSet_Add(&out->signers, SG_CERTSET_SIGN, &der, nullptr, "signerInfo", nullptr);
-    return added == 0 ? 0 : (added == SG_PKI_ERR_MEMORY ? added : kDecode);
+    if (static_cast<size_t>(index) >= in.bytes->certificates.size()) return kDecode;
+    out->signers.push_back(spanOf(in.bytes->certificates[static_cast<size_t>(index)]));
+    return 0;
 }
 
 // The SignedData of the input: its elements and its decoded structure.
 struct Input {
     SignedDataBytes bytes;
     Owned<SignedData_t> signedData{nullptr, &asn_DEF_SignedData};
+    // The encapsulated content: its octets where they stand in the input, or gathered from the
+    // segments of a constructed OCTET STRING.
+    bool hasContent = false;
+    Span content{kEmpty, 0};
+    Owned<OCTET_STRING_t> segmented{nullptr, &asn_DEF_OCTET_STRING};
 };
 
+// Decodes the SignedData without its content, which can be large and is read where it stands:
+// the structure is decoded from a copy of the other fields, and the content element is checked
+// on its own.
 int readInput(Input* in, const SGBinary* input, bool bare) {
     if (int r = readSignedData(&in->bytes, input, bare)) return r;
-    const Element& sd = in->bytes.signedData;
-    if (decodeAs(&in->signedData, &asn_DEF_SignedData, sd.at, sd.length) != 0) return kDecode;
-    if (in->signedData.value->signerInfos.list.count != static_cast<int>(in->bytes.signers.size()))
+    const SignedDataBytes& b = in->bytes;
+    std::vector<Element> eci;
+    if (!childrenOf(b.fields[2], &eci) || eci.empty() || eci.size() > 2) return kDecode;
+    const Header eciHeader(kTagSequence, eci[0].length);
+    std::vector<Span> fields = {spanOf(b.fields[0]), spanOf(b.fields[1]), eciHeader.span(),
+                                spanOf(eci[0])};
+    for (size_t i = 3; i < b.fields.size(); ++i) fields.push_back(spanOf(b.fields[i]));
+    const Header header(kTagSequence, totalOf(fields));
+    fields.insert(fields.begin(), header.span());
+    Binary shadow;
+    if (int r = join(&shadow.value, fields)) return r == SG_PKI_ERR_MEMORY ? r : kDecode;
+    if (decodeAs(&in->signedData, &asn_DEF_SignedData, shadow.value.data, shadow.value.length) != 0)
+        return kDecode;
+    if (eci.size() == 2) {
+        std::vector<Element> explicitContent;
+        if (eci[1].tag != kTagContext0 || !childrenOf(eci[1], &explicitContent) ||
+            explicitContent.size() != 1)
+            return kDecode;
+        const Element& octets = explicitContent[0];
+        if (octets.tag == kTagOctetString) {
+            in->content = {octets.content ? octets.at + octets.header : kEmpty, octets.content};
+        } else if (octets.tag == (kTagOctetString | 0x20)) {
+            if (decodeAs(&in->segmented, &asn_DEF_OCTET_STRING, octets.at, octets.length) != 0)
+                return kDecode;
+            const OCTET_STRING_t& joined = *in->segmented.value;
+            in->content = {joined.buf && joined.size > 0 ? joined.buf : kEmpty,
+                           joined.size > 0 ? static_cast<size_t>(joined.size) : 0};
+        } else {
+            return kDecode;
+        }
+        in->hasContent = true;
+    }
+    if (in->signedData.value->signerInfos.list.count != static_cast<int>(b.signers.size()))
         return kDecode;
     const int certificates =
         in->signedData.value->certificates ? in->signedData.value->certificates->list.count : 0;
-    if (certificates != static_cast<int>(in->bytes.certificates.size())) return kDecode;
+    if (certificates != static_cast<int>(b.certificates.size())) return kDecode;
     return 0;
 }
 
@@ -774,11 +813,10 @@ int verify(SGBinary* contentOut, SGCertificateSet* signerSet, const SGBinary* si
     if (SGPKCS7ASN1C_GetContentType(&type, &sd.encapContentInfo.eContentType) != 0 ||
         type != SG_PKCS7_DATA)
         return SG_PKI_ERR_NOT_SUPPORTED;
-    const OCTET_STRING_t* eContent = sd.encapContentInfo.eContent;
+    const bool eContent = in.hasContent;
     Span content{};
     if (eContent) {
-        content = {eContent->buf ? eContent->buf : kEmpty,
-                   eContent->size > 0 ? static_cast<size_t>(eContent->size) : 0};
+        content = in.content;
     } else if (detachedContent && (detachedContent->data || detachedContent->length == 0)) {
         content = {detachedContent->data ? detachedContent->data : kEmpty, detachedContent->length};
     } else {
@@ -788,9 +826,9 @@ int verify(SGBinary* contentOut, SGCertificateSet* signerSet, const SGBinary* si
 
     const Received received{&sd, &in.bytes, content};
     Verified verified;
-    for (const Element& signer : in.bytes.signers) {
+    for (size_t i = 0; i < in.bytes.signers.size(); ++i) {
         SGPKCS7SignerInfo view{};
-        int r = readSignerInfo(&view, signer.at, signer.length);
+        int r = viewSignerInfo(&view, sd.signerInfos.list.array[i], in.bytes.signers[i]);
         if (r == 0) r = verifySignerInfo(view, received, options, &verified);
         SGPKCS7SignerInfo_Reset(&view);
         if (r != 0) return r;
@@ -800,8 +838,12 @@ int verify(SGBinary* contentOut, SGCertificateSet* signerSet, const SGBinary* si
     if (contentOut && eContent && content.size > 0 &&
         SG_GBW(SGBinary_Set)(&copy.value, content.data, static_cast<uint32_t>(content.size)) != 0)
         return SG_PKI_ERR_MEMORY;
-    if (signerSet) {
-        if (int r = SGCertificateSet_AddSet(signerSet, &verified.signers)) return r;
+    for (const Span& certificate : signerSet ? verified.signers : std::vector<Span>()) {
+        SGBinary der{const_cast<uint8_t*>(certificate.data),
+                     static_cast<uint32_t>(certificate.size)};
+        if (int r = SGCertificateSet_Add(signerSet, SG_CERTSET_SIGN, &der, nullptr, "signerInfo",
+                                         nullptr))
+            return r;
     }
     if (contentOut && eContent) {
         SG_GBW(SGBinary_Reset)(contentOut);
@@ -864,11 +906,10 @@ int setElements(SGBinary* out, const SGBinary* signedData, const SGBinary* conte
 int getElements(SGBinary* out, const SGBinary* signedData) {
     Input in;
     if (int r = readInput(&in, signedData, !looksWrapped(signedData))) return r;
-    const OCTET_STRING_t* eContent = in.signedData.value->encapContentInfo.eContent;
-    if (!eContent) return SG_PKCS7_ERR_NO_CONTENT;
+    if (!in.hasContent) return SG_PKCS7_ERR_NO_CONTENT;
     SGBinary copy{};
-    if (eContent->size > 0 &&
-        SG_GBW(SGBinary_Set)(&copy, eContent->buf, static_cast<uint32_t>(eContent->size)) != 0)
+    if (in.content.size > 0 &&
+        SG_GBW(SGBinary_Set)(&copy, in.content.data, static_cast<uint32_t>(in.content.size)) != 0)
         return SG_PKI_ERR_MEMORY;
     SG_GBW(SGBinary_Reset)(out);
     *out = copy;
@@ -978,6 +1019,10 @@ int SGPKCS7SignedData_GetSignerCount(int* count, const SGBinary* signedData, int
     } catch (...) {
         return SG_PKI_ERR_INTERNAL;
     }
+}
+
+int SGPKCS7SignedData_GetCountOfSigner(int* count, const SGBinary* signedData, int flags) {
+    return SGPKCS7SignedData_GetSignerCount(count, signedData, flags);
 }
 
 }  // extern "C"

@@ -42,13 +42,13 @@ TEST(FuzzPKCS7SignedData, SeedCorpus) {
 TEST(FuzzPKCS7SignedData, CutsAndBitFlipsOfTheSeeds) {
     for (const auto& file : seeds()) {
         const Bytes seed = testkit::readBytes(file);
-        const size_t cutStep = std::max<size_t>(1, seed.size() / 24);
+        const size_t cutStep = std::max<size_t>(1, seed.size() / 16);
         for (size_t n = 1; n < seed.size(); n += cutStep) {
             const Bytes cut(seed.begin(), seed.begin() + static_cast<long>(n));
             SGFuzzPKCS7SignedData(cut.data(), cut.size());
         }
         Bytes mutated = seed;
-        const size_t bitStep = std::max<size_t>(1, seed.size() * 8 / 48) | 1;
+        const size_t bitStep = std::max<size_t>(1, seed.size() * 8 / 32) | 1;
         for (size_t bit = 0; bit < seed.size() * 8; bit += bitStep) {
             mutated[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
             SGFuzzPKCS7SignedData(mutated.data(), mutated.size());

@@ -107,7 +107,13 @@ TEST_F(PKCS7SignedData, ReadsTheSigningTimeOpensslWrote) {
 }
 
 TEST_F(PKCS7SignedData, VerifiesEverySigner) {
-    const Verified v = verifyData(cmsFile("two-signers.der"));
+    const Bytes twoSigners = cmsFile("two-signers.der");
+    SGBinary in = viewOf(twoSigners);
+    int count = 0;
+    ASSERT_EQ(SGPKCS7SignedData_GetSignerCount(&count, &in, 0), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(SGPKCS7SignedData_GetCountOfSigner(&count, &in, SG_PKCS7_BARE), SG_ASN_ERR_DECODE);
+    const Verified v = verifyData(twoSigners);
     ASSERT_EQ(v.result, 0);
     ASSERT_EQ(v.signers.size(), 2u);
     // Both certificates, whichever order the SET holds them in.
@@ -405,6 +411,15 @@ TEST_F(PKCS7SignedData, FindsTheSignerByIssuerAndSerial) {
         parse(x509test::ctx(3, x509test::cat({x509test::oid("1.2.3.4"), x509test::null()}))),
         parse(certificateDer("sign.der"))};
     EXPECT_EQ(verifyData(ci.encode()).result, 0);
+    // A signer certificate whose serial number the library cannot hold (21 bytes) is refused
+    // before anything is checked or handed out.
+    Node longSerial = parse(cmsFile("nosmimecap.der"));
+    const Bytes serial(21, 0x11);
+    signedData(longSerial).kids.at(3).kids.at(0).kids.at(0).kids.at(1).value = serial;
+    signerInfo(longSerial).kids.at(1).kids.at(1).value = serial;
+    const Verified refused = verifyData(longSerial.encode());
+    EXPECT_EQ(refused.result, 10018);
+    EXPECT_TRUE(refused.signers.empty());
 }
 
 TEST_F(PKCS7SignedData, SubjectNamedSignersAndBareSignedData) {
@@ -678,7 +693,7 @@ TEST_F(PKCS7SignedData, FailedSigningLeavesNothing) {
         const SGBinary* crl;
         int expected;
     } cases[] = {
-        {"signature above 512 bytes", &certificate.handle, &big, 0x21, nullptr, -1},
+        {"signature above 512 bytes", &certificate.handle, &big, 0x21, nullptr, 557},
         {"direct signature above 512 bytes", &certificate.handle, &direct, 0x21, nullptr, 10009},
         {"key handle of type 0", &certificate.handle, &none, 0x21, nullptr, 10001},
         {"empty certificate", &empty, &big, 0x21, nullptr, 10007},
@@ -687,14 +702,12 @@ TEST_F(PKCS7SignedData, FailedSigningLeavesNothing) {
     for (const Case& c : cases) {
         SGBinary in = viewOf(message_), out{};
         const SGPKCS7SignedDataParameters o = options(c.flags);
-        const int r = SGPKCS7SignedData_Sign(&out, &in, c.certificate, c.crl, c.key, &o);
-        if (c.expected == -1)
-            EXPECT_NE(r, 0) << c.name;
-        else
-            EXPECT_EQ(r, c.expected) << c.name;
+        EXPECT_EQ(SGPKCS7SignedData_Sign(&out, &in, c.certificate, c.crl, c.key, &o), c.expected)
+            << c.name;
         EXPECT_EQ(out.data, nullptr) << c.name;
         EXPECT_EQ(out.length, 0u) << c.name;
     }
+    EXPECT_EQ(bigCalls, 0);  // refused before the token is asked for a signature
     // The CRL argument only has to be there.
     const Signed withCrl =
         signData(message_, certificate.handle, tokenKey(&token), options(0x23), &crlView);
