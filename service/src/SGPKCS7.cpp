@@ -204,16 +204,8 @@ int messageDigestOf(uint8_t* digest, unsigned* length, int digestId, int mode,
                 return SG_PKCS7_ERR_DIGEST;
             break;
         case SG_PKCS7_MODE_DIGEST_INFO: {
-            int hashId = 0;
-            unsigned hashLength = 64;
-            unsigned char parameters[256];
-            unsigned parametersLength = sizeof parameters;
-            if (size == 0 || size > INT_MAX ||
-                SG_GCW(SGPKCS1_DecodeDigestInfo)(&hashId, digest, &hashLength, parameters,
-                                                 &parametersLength, content,
-                                                 static_cast<int>(size)) != 0 ||
-                hashId != digestId || hashLength != static_cast<unsigned>(digestSize))
-                return SG_PKCS7_ERR_MESSAGE_DIGEST;
+            unsigned hashLength = 0;
+            if (int r = digestInfoHash(digest, &hashLength, digestId, content, size)) return r;
             break;
         }
         case SG_PKCS7_MODE_HASH:

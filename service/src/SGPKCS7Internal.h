@@ -2,12 +2,16 @@
 // and the OID id of an identifier.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGDigest.h"
 #include "SGMemory.h"
+#include "SGPKCS1.h"
+#include "SGPKCS7.h"
 #include "SGPKCSError.h"
 #include "SGServiceInternal.h"
 
@@ -74,6 +78,24 @@ inline int oidIdOf(const OBJECT_IDENTIFIER_t& oid) {
     if (!oid.buf || oid.size <= 0) return 0;
     SGBinary contents{oid.buf, static_cast<uint32_t>(oid.size)};
     return SGASNObjectID_Search(&contents);
+}
+
+// The hash of a DER DigestInfo that names the digest and carries a hash of its length:
+// 0, or 10121 for anything else. hash holds 64 bytes.
+inline int digestInfoHash(uint8_t* hash, unsigned* length, int digestId, const uint8_t* der,
+                          size_t size) {
+    int hashId = 0;
+    unsigned hashLength = 64;
+    uint8_t parameters[256];
+    unsigned parametersLength = sizeof parameters;
+    const int expected = SG_GCW(SGDigest_GetDigestSize)(digestId);
+    if (!der || size == 0 || size > INT_MAX || expected <= 0 ||
+        SG_GCW(SGPKCS1_DecodeDigestInfo)(&hashId, hash, &hashLength, parameters, &parametersLength,
+                                         der, static_cast<int>(size)) != 0 ||
+        hashId != digestId || hashLength != static_cast<unsigned>(expected))
+        return SG_PKCS7_ERR_MESSAGE_DIGEST;
+    *length = hashLength;
+    return 0;
 }
 
 }  // namespace brindlow::service::pkcs7

@@ -73,9 +73,11 @@ Span spanOf(const Element& e) {
     return {e.at, e.length};
 }
 
-// The elements inside a constructed element; false when they do not read.
+// The elements inside a constructed element; false for a primitive one or when they do not
+// read.
 bool childrenOf(const Element& e, std::vector<Element>* out) {
     out->clear();
+    if (!(e.tag & 0x20)) return false;
     const uint8_t* p = e.at + e.header;
     size_t left = e.content;
     while (left > 0) {
@@ -151,8 +153,8 @@ int readSignedData(SignedDataBytes* out, const SGBinary* input, bool bare) {
     if (bare) {
         out->signedData = out->outer;
     } else {
-        if (!childrenOf(out->outer, &kids) || kids.size() != 2 || kids[0].tag != 0x06 ||
-            kids[1].tag != kTagContext0)
+        if (out->outer.tag != kTagSequence || !childrenOf(out->outer, &kids) || kids.size() != 2 ||
+            kids[0].tag != 0x06 || kids[1].tag != kTagContext0)
             return kDecode;
         // A ContentInfo of the signedData type.
         Owned<OBJECT_IDENTIFIER_t> oid(nullptr, &asn_DEF_OBJECT_IDENTIFIER);
@@ -437,15 +439,11 @@ int sign(SGBinary* out, const SGBinary* content, const SGX509Certificate* certif
         toBeSigned = {attributeSet.value.data, attributeSet.value.length};
     } else if (options.contentMode == SG_PKCS7_MODE_DIGEST_INFO) {
         // A DigestInfo of another digest would give a signature no verifier accepts.
-        int hashId = 0;
-        uint8_t hash[64], parameters[256];
-        unsigned hashLength = sizeof hash, parametersLength = sizeof parameters;
-        if (content->length == 0 || content->length > INT_MAX ||
-            SG_GCW(SGPKCS1_DecodeDigestInfo)(&hashId, hash, &hashLength, parameters,
-                                             &parametersLength, content->data,
-                                             static_cast<int>(content->length)) != 0 ||
-            hashId != options.digestId)
-            return SG_PKCS7_ERR_MESSAGE_DIGEST;
+        uint8_t hash[64];
+        unsigned hashLength = 0;
+        if (int r =
+                digestInfoHash(hash, &hashLength, options.digestId, content->data, content->length))
+            return r;
     }
     // The signed attributes are spliced in as they stand, so the structure goes without them.
     if (s.signerInfo.signedAttrs) {
@@ -617,19 +615,8 @@ int expectedDigest(uint8_t* digest, unsigned* length, int digestId, int mode, Sp
     if (size <= 0 || size > 64) return SG_PKCS7_ERR_DIGEST;
     *length = static_cast<unsigned>(size);
     switch (mode) {
-        case SG_PKCS7_MODE_DIGEST_INFO: {
-            int hashId = 0;
-            unsigned hashLength = 64;
-            uint8_t parameters[256];
-            unsigned parametersLength = sizeof parameters;
-            if (content.size == 0 || content.size > INT_MAX ||
-                SG_GCW(SGPKCS1_DecodeDigestInfo)(&hashId, digest, &hashLength, parameters,
-                                                 &parametersLength, content.data,
-                                                 static_cast<int>(content.size)) != 0 ||
-                hashId != digestId || hashLength != *length)
-                return SG_PKCS7_ERR_MESSAGE_DIGEST;
-            return 0;
-        }
+        case SG_PKCS7_MODE_DIGEST_INFO:
+            return digestInfoHash(digest, length, digestId, content.data, content.size);
         case SG_PKCS7_MODE_HASH:
             if (content.size != *length) return SG_PKCS7_ERR_MESSAGE_DIGEST;
             std::memcpy(digest, content.data, content.size);
@@ -764,7 +751,9 @@ int readInput(Input* in, const SGBinary* input, bool bare) {
     if (int r = readSignedData(&in->bytes, input, bare)) return r;
     const SignedDataBytes& b = in->bytes;
     std::vector<Element> eci;
-    if (!childrenOf(b.fields[2], &eci) || eci.empty() || eci.size() > 2) return kDecode;
+    if (b.fields[2].tag != kTagSequence || !childrenOf(b.fields[2], &eci) || eci.empty() ||
+        eci.size() > 2)
+        return kDecode;
     const Header eciHeader(kTagSequence, eci[0].length);
     std::vector<Span> fields = {spanOf(b.fields[0]), spanOf(b.fields[1]), eciHeader.span(),
                                 spanOf(eci[0])};

@@ -784,6 +784,17 @@ TEST_F(PKCS7SignedData, RefusesMalformedSignedData) {
     Node trailing = ci;
     signedData(trailing).kids.push_back(parse(x509test::null()));
     EXPECT_EQ(verifyData(trailing.encode()).result, SG_ASN_ERR_DECODE);
+    // Wrong tags around the parts read where they stand: a SET for the ContentInfo, and the
+    // encapsulated content info's bytes under a primitive tag.
+    Node set = ci;
+    set.tag = 0x31;
+    EXPECT_EQ(verifyData(set.encode()).result, SG_ASN_ERR_DECODE);
+    Node primitive = ci;
+    Node& eci = signedData(primitive).kids.at(2);
+    eci.value = eci.content();
+    eci.kids.clear();
+    eci.tag = 0x10;
+    EXPECT_EQ(verifyData(primitive.encode()).result, SG_ASN_ERR_DECODE);
 }
 
 // ---------------------------------------------------------------------------------------------
