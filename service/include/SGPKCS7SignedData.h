@@ -90,14 +90,16 @@ int SGPKCS7SignedData_Sign(SGBinary* out, const SGBinary* content,
  * is the first plain certificate of the SignedData whose issuer (subject under 0x08) and serial
  * number are those of the sid. On success contentOut (may be null) receives a copy of the
  * encapsulated content when there is one (what it held is released), and signerSet (may be null)
- * gets each signer's certificate (type 1, path "signerInfo"); on failure neither is touched.
+ * gets each signer's certificate (type 1, path "signerInfo"); on failure neither is touched
+ * (nor the time), except that signerSet may hold some of them when memory runs out at the end.
  * Content modes (options; null options: mode 0, wrapped, issuer-identified): 1 and 2 give the
  * DigestInfo or the hash of the message as the content, compared with messageDigest or signed
  * as the DigestInfo.
  * 0; 10001; 20901 bad DER; 10102/10103 not signedData; 10011 encapsulated content not data, or
  * no signer certificate; 10101 no content; 10004 no SignerInfo; 10113 sid; 10106 digest;
- * 10105/10107 signature algorithm; 10015 key; 10122 no messageDigest; 10121 messageDigest
- * mismatch (also a value of another length); 10119 bad signature; the crypto layer's codes. */
+ * 10105/10107 signature algorithm; 10018 a signer certificate with a serial number over 20
+ * bytes; 10015 key; 10122 no messageDigest; 10121 messageDigest mismatch (also a value of
+ * another length); 10119 bad signature; the crypto layer's codes. */
 int SGPKCS7SignedData_Verify(SGBinary* contentOut, SGCertificateSet* signerSet,
                              const SGBinary* signedData, const SGBinary* detachedContent,
                              const SGPKCS7SignedDataParameters* options);
