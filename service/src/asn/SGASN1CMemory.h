@@ -5,13 +5,6 @@
 #ifndef SG_ASN1C_MEMORY_H
 #define SG_ASN1C_MEMORY_H
 
-/* Without debug output the runtime's ASN_DEBUG is an empty function, so its arguments (tag
- * names formatted with snprintf for every tag checked) would still be computed on every decode;
- * as an empty macro they are not. */
-#define ASN_DEBUG(...) \
-    do {               \
-    } while (0)
-
 #include "asn_internal.h"
 
 #ifdef __cplusplus
