@@ -10,6 +10,7 @@
 #include "SGCertificateStorage.h"
 #include "SGLDAP.h"
 #include "SGPKCS5.h"
+#include "SGPKCS7SignedData.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
 #include "SGServiceInternal.h"
@@ -81,11 +82,11 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS5Decrypt),                                    // 50
     SLOT(SGPKCS5_GetPKCS12PBEParam),                         // 51
     SLOT(SGPKCS5_SetPKCS12PBESParam),                        // 52
-    PENDING(SGPKCS7SignedData_Sign),                         // 53
-    PENDING(SGPKCS7SignedData_Verify),                       // 54
-    PENDING(SGPKCS7SignedDataElements_Set),                  // 55
-    PENDING(SGPKCS7SignedDataElements_Get),                  // 56
-    PENDING(SGPKCS7SignedDataElements_Reset),                // 57
+    SLOT(SGPKCS7SignedData_Sign),                            // 53
+    SLOT(SGPKCS7SignedData_Verify),                          // 54
+    SLOT(SGPKCS7SignedDataElements_Set),                     // 55
+    SLOT(SGPKCS7SignedDataElements_Get),                     // 56
+    SLOT(SGPKCS7SignedDataElements_Reset),                   // 57
     PENDING(SGPKCS7EnvelopedData_Envelope),                  // 58
     PENDING(SGPKCS7EnvelopedData_EnvelopeStream),            // 59
     PENDING(SGPKCS7EnvelopedData_Deenvelope),                // 60
