@@ -33,6 +33,57 @@ TEST_F(CertificateValidator, ServiceSlot) {
     EXPECT_EQ(Service[86], reinterpret_cast<void*>(&SGCertificateValidator_ValidateFullPath));
 }
 
+// Arguments, and chains that cannot be built, over the kit's three-level chain.
+TEST_F(CertificateValidator, RefusesWhatCannotBeValidated) {
+    const Bytes root = testkit::readBytes(chain() / "root.der");
+    const Bytes ca = testkit::readBytes(chain() / "ca.der");
+    const Bytes sign = testkit::readBytes(chain() / "sign.der");
+    const Bytes junk{0x30, 0x03, 0x02, 0x01, 0x01};
+    FileStorage complete, untrusted, noRoot;
+    complete.add(root, true);
+    complete.add(ca, false);
+    untrusted.add(root, false);
+    untrusted.add(ca, false);
+    noRoot.add(ca, false);
+    SGCertificateValidatorOptions withoutStorage{nullptr, 0};
+
+    struct Case {
+        const char* what;
+        const Bytes* der;
+        SGCertificateStorage* storage;
+        bool options;
+        int result;
+    };
+    const Case cases[] = {
+        {"no options", &sign, nullptr, false, SG_PKI_ERR_ARGUMENT},
+        {"no storage", &sign, nullptr, true, SG_PKI_ERR_ARGUMENT},
+        {"no certificate", nullptr, &complete.storage.record, true, SG_PKI_ERR_ARGUMENT},
+        {"not a certificate", &junk, &complete.storage.record, true, SG_ASN_ERR_RUNTIME},
+        {"issuer missing", &sign, &noRoot.storage.record, true, SG_CERTSTORE_ERR_NO_ROOT},
+        {"root not trusted", &sign, &untrusted.storage.record, true, SG_CERTSTORE_ERR_UNTRUSTED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SGBinary view = c.der ? viewOf(*c.der) : SGBinary{};
+        SGCertificateValidatorOptions options{c.storage, 0};
+        int reason = -1;
+        EXPECT_EQ(SGCertificateValidator_ValidateFullPath(
+                      &reason, c.der ? &view : nullptr,
+                      c.options ? (c.storage ? &options : &withoutStorage) : nullptr),
+                  c.result);
+        EXPECT_EQ(reason, 0);
+    }
+
+    SGBinary out{}, view = viewOf(sign);
+    ASSERT_EQ(SGCertificateValidator_FindIssuer(&out, &complete.storage.record, &view), 0);
+    EXPECT_EQ(bytesOf(out), ca);
+    SGBinary_Reset(&out);
+    SGBinary rootView = viewOf(root);
+    EXPECT_EQ(SGCertificateValidator_FindIssuer(&out, &complete.storage.record, &rootView),
+              SG_CERTSTORE_ERR_NO_ISSUER);
+    EXPECT_EQ(out.data, nullptr);
+}
+
 // --- NIST PKITS --------------------------------------------------------------------------------
 
 struct PkitsCase {
@@ -192,9 +243,10 @@ TEST_F(CertificateValidator, PkitsPathsAgreeWithTheSuiteAndOpenssl) {
 constexpr time_t kRebuiltInstant = 1906502400;
 
 const fs::path& crlCaseKeys() {
-    static const fs::path folder = cached(
-        "rsa-keys", {"root", "ca", "revoked-ca", "other-ca", "forger", "nosign-ca", "nobc-ca",
-                     "cafalse-ca", "pathlen-ca", "sub-ca", "nc-ca", "policy-ca", "user"});
+    static const fs::path folder =
+        cached("rsa-keys",
+               {"root", "ca", "revoked-ca", "other-ca", "forger", "nosign-ca", "noku-ca", "nobc-ca",
+                "cafalse-ca", "pathlen-ca", "sub-ca", "nc-ca", "policy-ca", "user"});
     return folder;
 }
 
@@ -222,6 +274,7 @@ const RebuiltCase kRebuiltCases[] = {
     {"revokedca", nullptr, SG_VALIDATOR_IGNORE_CRL, "-x509_strict", 0, 2, 0, 0, true,
      "revoked-ca.pem"},
     {"nocrl", nullptr, 0, kCrlChecks, SG_LDAP_ERR_NO_ATTRIBUTE, kNot, 10700, 0, false},
+    {"garbage", nullptr, 0, kCrlChecks, SG_ASN_ERR_RUNTIME, kNot, 10700, 0, false},
     {"otherca", "otherca", 0, kCrlChecks, 10407, kNot, 10700, 0, false},
     {"renamed", "renamed", 0, kCrlChecks, 10411, kNot, 10700, 0, false},
     {"forged", "forged", 0, kCrlChecks, -1, kNot, 10700, 0, false},
@@ -229,18 +282,27 @@ const RebuiltCase kRebuiltCases[] = {
     {"past", "past", 0, kCrlChecks, 10413, kNot, 10700, 0, false},
     {"gentime", "gentime", 0, kCrlChecks, 0, kNot, 0, 0, true},
     {"nosign", nullptr, 0, kCrlChecks, 10412, kNot, 10700, 0, false},
+    // A CA without keyUsage may sign lists (-x509_strict would demand keyUsage of a CA).
+    {"noku", nullptr, 0, "-crl_check_all", 0, kNot, 0, 0, true},
     {"invalidity", "invalidity", 0, kCrlChecks, 10404, kNot, 10700, 0, false},
     {"critical", "critical", 0, kCrlChecks, 10011, kNot, 10700, 0, false},
     {"onlyca", "onlyca", 0, kCrlChecks, 10008, kNot, 10700, 0, false},
     {"empty", "empty", 0, kCrlChecks, 0, kNot, 0, 0, true},
     // Taken for stale here; openssl reads a list without nextUpdate as current.
     {"nonext", "nonext", 0, kCrlChecks, 10413, kNot, 10700, 0, true},
+    // The first LDAP URL counts, not the first text "ldap" in the extension.
     {"twopoints", "valid", 0, kCrlChecks, 0, kNot, 0, 0, true},
+    // Signed with SHA-384 below a CA signed with SHA-256.
+    {"sha384", "valid", 0, kCrlChecks, 0, kNot, 0, 0, true},
     {"nobc", nullptr, 0, kCrlChecks, 0, kNot, 10700, 1, false},
     {"cafalse", nullptr, 0, kCrlChecks, 0, kNot, 10700, 101, false},
     {"pathlen", nullptr, 0, kCrlChecks, 0, kNot, 10700, 108, false},
     {"ncin", nullptr, 0, kCrlChecks, 0, kNot, 0, 0, true},
     {"ncout", nullptr, 0, kCrlChecks, 0, kNot, 10700, 107, false},
+    // Its subject lies inside, its second subjectAltName directory name outside.
+    {"ncsan", nullptr, 0, kCrlChecks, 0, kNot, 10700, 107, false},
+    // Its CA names an issuer other than the root's subject: revocation ignored, names chain.
+    {"misnamed", nullptr, SG_VALIDATOR_IGNORE_CRL, "-x509_strict", 0, kNot, 10700, 104, false},
     {"policy", nullptr, 0, "-crl_check_all -x509_strict -policy_check", 0, kNot, 10700, 106, false},
     {"expired", "valid", 0, kCrlChecks, 0, kNot, 10700, 102, false},
     {"expired", "valid", SG_VALIDATOR_IGNORE_VALIDITY, "-crl_check_all -x509_strict -no_check_time",
@@ -260,7 +322,11 @@ time_t opensslRevocationDate(const fs::path& list) {
 
 TEST_F(CertificateValidator, RevocationCasesFromADirectoryBesideOpenssl) {
     testkit::SlapdOptions options;
-    options.baseLdif = "dn: o=Brindlow CRL,c=KR\nobjectClass: organization\no: Brindlow CRL\n";
+    // The entry of user-garbage: slapd refuses a value that is no list online, slapadd takes it.
+    options.baseLdif =
+        "dn: o=Brindlow CRL,c=KR\nobjectClass: organization\no: Brindlow CRL\n\n"
+        "dn: cn=garbage,o=Brindlow CRL,c=KR\nobjectClass: cRLDistributionPoint\ncn: garbage\n"
+        "certificateRevocationList;binary: not a list\n";
     testkit::Slapd slapd(options);
     std::string error;
     ASSERT_TRUE(slapd.start(&error)) << error;

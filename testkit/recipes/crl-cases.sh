@@ -17,11 +17,14 @@
 #                     revoked-ca  revoked in the root's authority list
 #                     other-ca    another CA
 #                     nosign-ca   keyUsage keyCertSign only (no cRLSign)
+#                     noku-ca     no keyUsage
 #                     nobc-ca     no basicConstraints
 #                     cafalse-ca  basicConstraints cA false
 #                     pathlen-ca  pathLenConstraint 0; it issues sub-ca ("CN=CRL Sub CA")
 #                     nc-ca       nameConstraints permitted directoryName "C=KR, O=x"
 #                     policy-ca   policyConstraints requireExplicitPolicy 0, no policies
+#                     misnamed-ca "CN=CRL Misnamed CA", signed with the root's key under the
+#                                 issuer name "CN=CRL Root Renamed"
 #   renamed.pem     "CN=CRL CA Renamed", self-signed with the key of ca.pem (not in the directory)
 #   forger.pem      "CN=CRL CA" (the name of ca.pem) with another key (not in the directory)
 #   user-<case>.pem users "CN=User <case>" (one key, user.key), serials 0x2001 on. Below ca.pem
@@ -41,19 +44,25 @@
 #                     onlyca      issuing distribution point onlyContainsCACerts
 #                     empty       no entries
 #                     nonext      no nextUpdate (made from "empty" and signed again)
-#                   user-expired (notAfter 2029-01-01) and user-twopoints (an http URL with
+#                   user-garbage names <URL>/cn=garbage,o=Brindlow CRL,c=KR, which the directory
+#                   is to hold with a value that is no list (slapd refuses such a value online,
+#                   slapadd takes it); user-expired (notAfter 2029-01-01) and user-twopoints (an http URL with
 #                   "ldap" in its path first, then the LDAP URL) name the entry of "valid"; the
 #                   others name their CA's entry: user-revokedca (revoked-ca), user-nosign,
-#                   user-nobc, user-cafalse, user-pathlen (sub-ca), user-ncin ("C=KR, O=x,
-#                   CN=User ncin"), user-ncout ("C=KR, O=y, CN=User ncout"), user-policy.
+#                   user-noku, user-nobc, user-cafalse, user-pathlen (sub-ca), user-ncin ("C=KR, O=x,
+#                   CN=User ncin"), user-ncout ("C=KR, O=y, CN=User ncout"), user-ncsan ("C=KR,
+#                   O=x, CN=User ncsan" with the subjectAltName directory names "C=KR, O=x,
+#                   CN=inside" and "C=KR, O=y, CN=outside"), user-policy, user-misnamed; and
+#                   user-sha384 (signed with SHA-384) names the entry of "valid".
 #   base.ldif       the organization; entries.ldif: every CA (applicationProcess +
 #                   certificationAuthority with its certificate and lists) and the case entries
 #                   (cRLDistributionPoint) below cn=CRL CA; values under ";binary"
 #   cas.pem         every CA certificate of the directory; lists.pem: the lists of the root and of
 #                   the CAs other than ca.pem (whose list differs per case)
-CRL_CASE_KEYS="root ca revoked-ca other-ca forger nosign-ca nobc-ca cafalse-ca pathlen-ca sub-ca
-  nc-ca policy-ca user"
-CRL_CASE_CAS="ca revoked-ca other-ca nosign-ca nobc-ca cafalse-ca pathlen-ca sub-ca nc-ca policy-ca"
+CRL_CASE_KEYS="root ca revoked-ca other-ca forger nosign-ca noku-ca nobc-ca cafalse-ca pathlen-ca
+  sub-ca nc-ca policy-ca misnamed-ca user"
+CRL_CASE_CAS="ca revoked-ca other-ca nosign-ca noku-ca nobc-ca cafalse-ca pathlen-ca sub-ca nc-ca
+  policy-ca misnamed-ca"
 CRL_CASE_LISTS="valid revoked nocrl otherca renamed forged ahead past gentime invalidity critical
   onlyca empty nonext"
 
@@ -89,6 +98,11 @@ crlDistributionPoints = @arl
 [nosign]
 basicConstraints = critical,CA:true
 keyUsage = critical,keyCertSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+crlDistributionPoints = @arl
+[noku]
+basicConstraints = critical,CA:true
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 crlDistributionPoints = @arl
@@ -149,10 +163,19 @@ fullname = URI:http://127.0.0.1:9/ldap-not-here
 fullname = @twopoints_uri
 [twopoints_uri]
 URI.0 = $url/cn=valid,cn=CRL CA,$org
+[ncsan_in]
+C = KR
+O = x
+CN = inside
+[ncsan_out]
+C = KR
+O = y
+CN = outside
 CNF
 
   local subject="/C=KR/O=Brindlow CRL"
   # issue <out.pem> <key> <subject> <issuer.pem|self> <issuer key> <serial hex> <section> [end]
+  #       [digest]
   # One request per key; openssl ca gives it the subject.
   issue() {
     local csr=$work/${2##*/}.csr who=(-cert "$4")
@@ -160,8 +183,8 @@ CNF
     [ "$4" = self ] && who=(-selfsign)
     echo "$6" > "$work/serial"
     q openssl ca -config "$work/ca.cnf" -batch -utf8 -notext "${who[@]}" -keyfile "$5" \
-      -startdate 20250101000000Z -enddate "${8:-20450101000000Z}" -extfile "$work/ext.cnf" \
-      -extensions "$7" -subj "$3" -in "$csr" -out "$1"
+      -startdate 20250101000000Z -enddate "${8:-20450101000000Z}" -md "${9:-sha256}" \
+      -extfile "$work/ext.cnf" -extensions "$7" -subj "$3" -in "$csr" -out "$1"
   }
   # ca <name> <CN> <section> [issuer name]
   local ca_serial=$((0x1000))
@@ -176,6 +199,7 @@ CNF
   ca revoked-ca "CRL Revoked CA" ca
   ca other-ca "CRL Other CA" ca
   ca nosign-ca "CRL NoSign CA" nosign
+  ca noku-ca "CRL NoKU CA" noku
   ca nobc-ca "CRL NoBC CA" nobc
   ca cafalse-ca "CRL CAFalse CA" cafalse
   ca pathlen-ca "CRL Pathlen CA" pathlen
@@ -186,31 +210,42 @@ CNF
     selfsigned
   issue "$out/forger.pem" "$out/forger.key" "$subject/CN=CRL CA" self "$out/forger.key" 1F01 \
     selfsigned
+  # A CA certificate signed with the root's key under another issuer name.
+  issue "$work/root-renamed.pem" "$out/root.key" "$subject/CN=CRL Root Renamed" self \
+    "$out/root.key" 1F02 selfsigned
+  issue "$out/misnamed-ca.pem" "$out/misnamed-ca.key" "$subject/CN=CRL Misnamed CA" \
+    "$work/root-renamed.pem" "$out/root.key" 1F03 ca
 
-  # user <case> <issuer> <entry of its list, "" for the case's own> [subject] [end]
+  # user <case> <issuer> <entry of its list, "" for the case's own> [subject] [end] [digest]
   local user_serial=$((0x2000))
   user() {
-    local dp="$url/cn=$1,cn=CRL CA,$org" points="@user_$1_dp"
+    local dp="$url/cn=$1,cn=CRL CA,$org" points="@user_$1_dp" extra=""
     [ -n "$3" ] && dp="$url/$3,$org"
     [ "$1" = twopoints ] && points="twopoints_http, twopoints_ldap"
-    printf '[user_%s]\nbasicConstraints = CA:false\nkeyUsage = critical,digitalSignature\nauthorityKeyIdentifier = keyid\ncrlDistributionPoints = %s\n[user_%s_dp]\nURI.0 = %s\n' \
-      "$1" "$points" "$1" "$dp" >> "$work/ext.cnf"
+    [ "$1" = ncsan ] && extra="subjectAltName = dirName:ncsan_in, dirName:ncsan_out"
+    printf '[user_%s]\nbasicConstraints = CA:false\nkeyUsage = critical,digitalSignature\nauthorityKeyIdentifier = keyid\ncrlDistributionPoints = %s\n%s\n[user_%s_dp]\nURI.0 = %s\n' \
+      "$1" "$points" "$extra" "$1" "$dp" >> "$work/ext.cnf"
     user_serial=$((user_serial + 1))
     issue "$out/user-$1.pem" "$out/user.key" "${4:-$subject/CN=User $1}" "$out/$2.pem" \
-      "$out/$2.key" "$(printf '%X' $user_serial)" "user_$1" "${5:-}"
+      "$out/$2.key" "$(printf '%X' $user_serial)" "user_$1" "${5:-}" "${6:-}"
   }
   local c
   for c in $CRL_CASE_LISTS other; do user "$c" ca ""; done
   user expired ca "cn=valid,cn=CRL CA" "" 20290101000000Z
   user twopoints ca ""
+  user garbage ca "cn=garbage"
   user revokedca revoked-ca "cn=CRL Revoked CA"
   user nosign nosign-ca "cn=CRL NoSign CA"
+  user noku noku-ca "cn=CRL NoKU CA"
   user nobc nobc-ca "cn=CRL NoBC CA"
   user cafalse cafalse-ca "cn=CRL CAFalse CA"
   user pathlen sub-ca "cn=CRL Sub CA"
   user ncin nc-ca "cn=CRL NC CA" "/C=KR/O=x/CN=User ncin"
   user ncout nc-ca "cn=CRL NC CA" "/C=KR/O=y/CN=User ncout"
   user policy policy-ca "cn=CRL Policy CA"
+  user sha384 ca "cn=valid,cn=CRL CA" "" "" sha384
+  user ncsan nc-ca "cn=CRL NC CA" "/C=KR/O=x/CN=User ncsan"
+  user misnamed misnamed-ca "cn=CRL Misnamed CA"
 
   # Lists: every list has a database of its own, so it holds only the revocations made for it.
   cat >> "$work/ca.cnf" <<CNF
@@ -300,12 +335,14 @@ CNF
     entry "CRL Revoked CA" "$out/revoked-ca.pem" "$out/revoked-ca-list.pem"
     entry "CRL Other CA" "$out/other-ca.pem" "$out/other-ca-list.pem"
     entry "CRL NoSign CA" "$out/nosign-ca.pem" "$out/nosign-ca-list.pem"
+    entry "CRL NoKU CA" "$out/noku-ca.pem" "$out/noku-ca-list.pem"
     entry "CRL NoBC CA" "$out/nobc-ca.pem" "$out/nobc-ca-list.pem"
     entry "CRL CAFalse CA" "$out/cafalse-ca.pem" "$out/cafalse-ca-list.pem"
     entry "CRL Pathlen CA" "$out/pathlen-ca.pem" "$out/pathlen-ca-list.pem"
     entry "CRL Sub CA" "$out/sub-ca.pem" "$out/sub-ca-list.pem"
     entry "CRL NC CA" "$out/nc-ca.pem" "$out/nc-ca-list.pem"
     entry "CRL Policy CA" "$out/policy-ca.pem" "$out/policy-ca-list.pem"
+    entry "CRL Misnamed CA" "$out/misnamed-ca.pem" "$out/misnamed-ca-list.pem"
     for c in $CRL_CASE_LISTS; do
       printf 'dn: cn=%s,cn=CRL CA,%s\nobjectClass: cRLDistributionPoint\ncn: %s\n' "$c" "$org" "$c"
       if [ "$c" != nocrl ]; then
