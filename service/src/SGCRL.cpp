@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "AuthorityKeyIdentifier.h"
 #include "CRLDistributionPoints.h"
@@ -234,25 +235,21 @@ int SGCRL_VerifyIssuerAndCRL(CRLWork& work, const SGX509Certificate* certificate
     return 0;
 }
 
-// The issuer chain from the storage, every certificate of it allowed to sign lists, and the
-// list's signature by the issuer.
-int verifyWithChain(const CRLWork& work, const SGX509Certificate* certificate,
-                    SGCertificateStorage* storage) {
-    ChainSet chain;
-    if (int error = SGCertificateStorage_GenerateCertificateChain(&chain.head, storage, certificate,
-                                                                  SG_CERTSTORE_CHAIN_LDAP, nullptr))
-        return error;
-    for (const SGCertificateSet* node = &chain.head; node && node->type; node = node->next) {
+// Every certificate of the issuer chain allowed to sign lists, and the list's signature by the
+// issuer (the first of the chain).
+int verifyWithChain(const CRLWork& work, const std::vector<const SGX509Certificate*>& issuers) {
+    if (issuers.empty()) return SG_CERTSTORE_ERR_NO_ROOT;
+    for (const SGX509Certificate* issuer : issuers) {
         char usage[256] = "";
-        if (SGX509Certificate_GetEntry(&node->x509Certificate, usage, sizeof usage,
-                                       SG_X509_ENTRY_KEY_USAGE, 0) == 0 &&
+        if (SGX509Certificate_GetEntry(issuer, usage, sizeof usage, SG_X509_ENTRY_KEY_USAGE, 0) ==
+                0 &&
             !std::strstr(usage, "cRLSign"))
             return SG_CRL_ERR_KEY_USAGE;
     }
     SubjectKey key;
     SGBinary bits{}, parameters{};
-    if (int error = SGX509Certificate_GetPublicKeyInfo(&key.kind, nullptr, &bits, &parameters,
-                                                       &chain.head.x509Certificate))
+    if (int error =
+            SGX509Certificate_GetPublicKeyInfo(&key.kind, nullptr, &bits, &parameters, issuers[0]))
         return error;
     key.bits = bits.data;
     key.bitsLength = bits.length;
@@ -299,8 +296,10 @@ int searchRevocationLists(SGCRLStatus* status, const CertificateList_t* list, co
     return 0;
 }
 
+// The full check; the issuer chain is built from the storage unless the caller has it.
 int checkCertificate(SGCRLStatus* status, const SGX509Certificate* certificate,
-                     SGCertificateStorage* storage) {
+                     SGCertificateStorage* storage,
+                     const std::vector<const SGX509Certificate*>* issuers) {
     CRLWork work;
     if (int error = SGCRL_Process(work, certificate)) return error;
     if (int error = compareAuthorityKeys(work, certificate)) return error;
@@ -313,7 +312,18 @@ int checkCertificate(SGCRLStatus* status, const SGX509Certificate* certificate,
     if (int error = checkValidity(work)) return error;
     if (int error = SGCRL_VerifyIssuerAndCRL(work, certificate)) return error;
     if (work.point && work.point->reasons) work.partial = true;
-    if (int error = verifyWithChain(work, certificate, storage)) return error;
+    if (issuers) {
+        if (int error = verifyWithChain(work, *issuers)) return error;
+    } else {
+        ChainSet chain;
+        if (int error = SGCertificateStorage_GenerateCertificateChain(
+                &chain.head, storage, certificate, SG_CERTSTORE_CHAIN_LDAP, nullptr))
+            return error;
+        std::vector<const SGX509Certificate*> built;
+        for (const SGCertificateSet* node = &chain.head; node && node->type; node = node->next)
+            built.push_back(&node->x509Certificate);
+        if (int error = verifyWithChain(work, built)) return error;
+    }
     const INTEGER_t& serial = certificate->certificate->tbsCertificate.serialNumber;
     SGCRLStatus found{0, SG_CRL_NOT_REVOKED};
     if (int error = searchRevocationLists(&found, work.list.get(), serial.buf, serial.size))
@@ -336,7 +346,7 @@ int SGCRL_CheckCertificate(SGCRLStatus* status, const SGX509Certificate* certifi
     // Without a storage nothing could tell who signed the list.
     if (!certificate || !certificate->certificate || !storage) return SG_PKI_ERR_ARGUMENT;
     try {
-        return checkCertificate(status, certificate, storage);
+        return checkCertificate(status, certificate, storage, nullptr);
     } catch (...) {
         return SG_PKI_ERR_MEMORY;
     }
@@ -371,3 +381,21 @@ int SGCRL_Initialization(void) {
 }
 
 }  // extern "C"
+
+namespace brindlow::service {
+
+int checkRevocation(SGCRLStatus* status, const SGX509Certificate* certificate,
+                    SGCertificateStorage* storage,
+                    const std::vector<const SGX509Certificate*>& issuers) {
+    if (!status) return SG_PKI_ERR_ARGUMENT;
+    status->reason = SG_CRL_NOT_REVOKED;
+    status->date = 0;
+    if (!certificate || !certificate->certificate || !storage) return SG_PKI_ERR_ARGUMENT;
+    try {
+        return checkCertificate(status, certificate, storage, &issuers);
+    } catch (...) {
+        return SG_PKI_ERR_MEMORY;
+    }
+}
+
+}  // namespace brindlow::service

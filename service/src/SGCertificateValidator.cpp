@@ -354,8 +354,9 @@ bool inValidity(const PathCertificate& certificate) {
     return notBefore <= now && now <= notAfter;
 }
 
-int SGCertificateValidator_BasicCertificateProcessingPhase(SGCertificateValidatorContext& context,
-                                                           const PathCertificate& certificate) {
+int SGCertificateValidator_BasicCertificateProcessingPhase(
+    SGCertificateValidatorContext& context, const PathCertificate& certificate,
+    const std::vector<const SGX509Certificate*>& issuers) {
     // 1. The signature, by the algorithm the certificate names, with the working key.
     const uint8_t* tbs = nullptr;
     size_t tbsLength = 0;
@@ -376,9 +377,9 @@ int SGCertificateValidator_BasicCertificateProcessingPhase(SGCertificateValidato
     if (!(context.flags & SG_VALIDATOR_IGNORE_VALIDITY) && !inValidity(certificate))
         return stop(context, SG_VALIDATOR_REASON_VALIDITY);
 
-    // 3. Revocation.
+    // 3. Revocation, over the issuers the path already holds.
     SGCRLStatus status{};
-    const int checked = SGCRL_CheckCertificate(&status, certificate.handle, context.storage);
+    const int checked = checkRevocation(&status, certificate.handle, context.storage, issuers);
     if (!(context.flags & SG_VALIDATOR_IGNORE_CRL)) {
         if (checked != 0) return SG_VALIDATOR_ERR_PATH;
         if (status.reason != SG_CRL_NOT_REVOKED) return stop(context, SG_VALIDATOR_REASON_REVOKED);
@@ -482,7 +483,10 @@ int SGPVD_ValidatePath(SGCertificateValidatorContext& context,
     if (path.size() < 2) return SG_PKI_ERR_ARGUMENT;
     if (int error = SGCertificateValidator_InitializationPhase(context, path)) return error;
     for (size_t i = path.size() - 1; i-- > 0;) {
-        if (int error = SGCertificateValidator_BasicCertificateProcessingPhase(context, path[i]))
+        std::vector<const SGX509Certificate*> issuers;
+        for (size_t j = i + 1; j < path.size(); ++j) issuers.push_back(path[j].handle);
+        if (int error =
+                SGCertificateValidator_BasicCertificateProcessingPhase(context, path[i], issuers))
             return error;
         if (i == 0) return SGCertificateValidator_WrapUpPhase(context, path[i]);
         if (int error = SGCertificateValidator_PreparationPhase(context, path[i])) return error;

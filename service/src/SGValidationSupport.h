@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "SGASN1C.h"
+#include "SGCRL.h"
 
 namespace brindlow::service {
 
@@ -39,5 +41,11 @@ struct SubjectKey {
 // crypto layer's code otherwise (an invalid signature among them).
 int verifySignature(const uint8_t* signedBytes, size_t signedLength, const BIT_STRING_t& signature,
                     const AlgorithmIdentifier_t& algorithm, const SubjectKey& key, int keyError);
+
+// SGCRL_CheckCertificate with the certificate's issuer chain already built from the storage
+// (issuer first, root last), as path validation holds it: the chain is not built again.
+int checkRevocation(SGCRLStatus* status, const SGX509Certificate* certificate,
+                    SGCertificateStorage* storage,
+                    const std::vector<const SGX509Certificate*>& issuers);
 
 }  // namespace brindlow::service
