@@ -359,8 +359,8 @@ TEST_F(CertificateValidator, RevocationCasesFromADirectoryBesideOpenssl) {
     });
 
     std::ostringstream table;
-    table << "| case | flags | full check (ours) | path (ours) | openssl verify |\n"
-             "|---|---|---|---|---|\n";
+    table << "| case | flags | full check (ours) | path (ours) | openssl verify | its options |\n"
+             "|---|---|---|---|---|---|\n";
     for (size_t i = 0; i < std::size(kRebuiltCases); ++i) {
         const RebuiltCase& c = kRebuiltCases[i];
         SCOPED_TRACE(std::string(c.name) + " flags " + std::to_string(c.flags));
@@ -394,7 +394,8 @@ TEST_F(CertificateValidator, RevocationCasesFromADirectoryBesideOpenssl) {
             ours +=
                 status.reason == kNot ? " not revoked" : " reason " + std::to_string(status.reason);
         table << "| " << c.name << (c.checked ? " (CA checked)" : "") << " | " << c.flags << " | "
-              << ours << " | " << verdictOf(path, reason) << " | " << verdicts[i].text << " |\n";
+              << ours << " | " << verdictOf(path, reason) << " | " << verdicts[i].text << " | "
+              << c.opensslOptions << " |\n";
     }
     std::cout << table.str();
 
