@@ -6,8 +6,10 @@
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCRL.h"
 #include "SGCertificateSet.h"
 #include "SGCertificateStorage.h"
+#include "SGCertificateValidator.h"
 #include "SGLDAP.h"
 #include "SGPKCS5.h"
 #include "SGPKCS7SignedData.h"
@@ -113,9 +115,9 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGLDAP_ReadCACertificate),                          // 81
     SLOT(SGLDAP_ReadCRL),                                    // 82
     SLOT(SGLDAP_ReadEntry),                                  // 83
-    PENDING(SGCRL_CheckCertificate),                         // 84
-    PENDING(SGCRL_Check),                                    // 85
-    PENDING(SGCertificateValidator_ValidateFullPath),        // 86
+    SLOT(SGCRL_CheckCertificate),                            // 84
+    SLOT(SGCRL_Check),                                       // 85
+    SLOT(SGCertificateValidator_ValidateFullPath),           // 86
 };
 
 char gBuildInfo[1024];
