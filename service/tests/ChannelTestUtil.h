@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DerBuilder.h"
 #include "KitCache.h"
 #include "PaskKey.h"
 #include "SGBinary.h"
@@ -219,6 +220,30 @@ inline Bytes contents(const Bytes& der, const Element& e) {
     const size_t skip = e.type == "BIT STRING" ? 1 : 0;
     return Bytes(der.begin() + static_cast<long>(e.offset + e.header + skip),
                  der.begin() + static_cast<long>(e.offset + e.header + e.length));
+}
+
+// The fields of a record, to be changed by hand and encoded again.
+struct RecordFields {
+    Bytes major{0x01}, minor{0x00}, sequence{0x00}, cipher, mac;
+    unsigned cipherUnused = 0, macUnused = 0;
+    Bytes encode() const {
+        return der::seq({der::integerBytes(major), der::integerBytes(minor),
+                         der::integerBytes(sequence), der::bits(cipher, cipherUnused),
+                         der::bits(mac, macUnused)});
+    }
+};
+// As openssl asn1parse reads the record.
+inline RecordFields fieldsOf(const Bytes& record) {
+    const auto e = asn1parse(record);
+    RecordFields f;
+    EXPECT_EQ(e.size(), 6u);
+    if (e.size() != 6) return f;
+    f.major = contents(record, e[1]);
+    f.minor = contents(record, e[2]);
+    f.sequence = contents(record, e[3]);
+    f.cipher = contents(record, e[4]);
+    f.mac = contents(record, e[5]);
+    return f;
 }
 
 }  // namespace channeltest
