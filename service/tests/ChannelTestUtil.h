@@ -34,6 +34,11 @@ inline Bytes golden(const std::string& name) {
     return testkit::readBytes(goldenDir() / name);
 }
 
+// The golden server key as DER RSAPrivateKey, the form of a key handle.
+inline Bytes serverRsaDer() {
+    return golden("server.rsa.der");
+}
+
 // K, IV and D0 to D5 of keys.txt, by name.
 inline std::map<std::string, Bytes> goldenKeys() {
     std::map<std::string, Bytes> keys;

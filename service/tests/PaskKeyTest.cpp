@@ -40,11 +40,6 @@ void goldenServer(Context& server, KeyHandle& handle) {
     EXPECT_EQ(certificate, golden("server.der"));
 }
 
-Bytes serverRsaDer() {
-    return openssl("openssl rsa -in " + quote((goldenDir() / "server.key").string()) +
-                   " -traditional -outform DER -out out");
-}
-
 TEST_F(PaskKey, TheClientRequestIsTheGoldenOne) {
     Context client(0);
     Bytes request;

@@ -178,13 +178,6 @@ SGSnowChannelFilter clientFilter() {
     return filter;
 }
 
-Bytes serverRsaDer() {
-    static const Bytes der =
-        openssl("openssl rsa -in " + quote((goldenDir() / "server.key").string()) +
-                " -traditional -outform DER -out out");
-    return der;
-}
-
 // Messages of the channel and their byte form.
 struct Message {
     SGSnowMessage* m = nullptr;

@@ -4,6 +4,7 @@
 # With R = 00..0F and S = F0..FF, ARIA-128-CBC and SHA-256 (L = 16):
 #   server.key, server.der   the server's RSA-2048 key and certificate (testkit recipe
 #                            channel_server; an existing server.key is kept)
+#   server.rsa.der           the key as DER RSAPrivateKey, the form of a key handle
 #   request.der              PXConnectionRequest {ARIA-128-CBC, SHA-256}, NULL parameters
 #   response.der             PXConnectionResponse {RSA PKCS #1 v1.5 of R, SHA-256(R)}; the
 #                            padding is random, so only this file changes from run to run
@@ -30,7 +31,7 @@ der() { openssl asn1parse -genconf "$1" -noout -out "$2" >/dev/null; }
 keyarg=()
 [ -f "$here/server.key" ] && keyarg=("$here/server.key")
 bash "$kit/pki.sh" channel_server "$work/pki" "${keyarg[@]}"
-cp "$work/pki/server.key" "$work/pki/server.der" "$here/"
+cp "$work/pki/server.key" "$work/pki/server.der" "$work/pki/server.rsa.der" "$here/"
 
 R=000102030405060708090a0b0c0d0e0f
 S=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff
