@@ -17,7 +17,9 @@
 #include <mutex>
 #include <thread>
 
+#include "ChannelFrames.h"
 #include "ChannelTestUtil.h"
+#include "MemoryHooks.h"
 #include "SGSecureFilter.h"
 #include "SGServiceTable.h"
 #include "SGSnowChannel.h"
@@ -90,23 +92,9 @@ Bytes receive(int fd, size_t n) {
     return b;
 }
 
-Bytes handshakeMessage(unsigned char type, const Bytes& body) {
-    const auto n = static_cast<uint32_t>(body.size());
-    Bytes m{type, static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
-            static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-    m.insert(m.end(), body.begin(), body.end());
-    return m;
-}
-Bytes frame(const Bytes& body) {
-    const auto n = static_cast<uint32_t>(body.size());
-    Bytes f{static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
-            static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-    f.insert(f.end(), body.begin(), body.end());
-    return f;
-}
-uint32_t bigEndian(const unsigned char* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
+using channelframes::bigEndian;
+using channelframes::frame;
+using channelframes::handshakeMessage;
 
 // A handshake message as a raw peer receives it: its type and body.
 std::pair<int, Bytes> receiveMessage(int fd) {
@@ -688,6 +676,33 @@ TEST_F(SecureChannel, RecordFaultsFailTheServersRead) {
             EXPECT_EQ(again, -1);
         }
     }
+}
+
+// A record that cannot be sealed is not sent: the write fails with the code, the chain is done,
+// and the server sees the connection end where a length would start.
+TEST_F(SecureChannel, AFailedSealingSendsNothing) {
+    Server server(golden("server.der"), serverRsaDer(), 2);
+    {
+        Chain client(connectLoopback(server.port), clientFilter());
+        const Message first(5), second(6);
+        ASSERT_GT(client.write(first.bytes()), 0);
+        Bytes reply;
+        ASSERT_GT(client.read(&reply), 0);
+        const Bytes secondBytes = second.bytes();
+        int rc;
+        {
+            memhooks::FailingAllocations noMemory(0);
+            rc = client.write(secondBytes);
+        }
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(client.chain.error, 10002);
+        EXPECT_EQ(client.write(secondBytes), -1);  // the chain is done
+        ::close(client.fd);
+    }
+    server.join();
+    EXPECT_EQ(server.received.size(), 1u);
+    EXPECT_EQ(server.failedRead, -1);
+    EXPECT_EQ(server.error, -1);  // no frame began: not even a length arrived
 }
 
 // Each side's handshake belongs to its first move: a server that writes first and a client

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ChannelFrames.h"
 #include "SGBinary.h"
 #include "SGCryptoHandler.h"
 #include "SGSecureFilter.h"
@@ -53,14 +54,6 @@ int pipeWrite(void* handle, const void* buffer, uint32_t length, int) {
     return static_cast<int>(length);
 }
 
-Bytes message(unsigned char type, const Bytes& body) {
-    const auto n = static_cast<uint32_t>(body.size());
-    Bytes m{type, static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
-            static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-    m.insert(m.end(), body.begin(), body.end());
-    return m;
-}
-
 bool oneOf(int error, std::initializer_list<int> codes) {
     for (int code : codes)
         if (error == code) return true;
@@ -74,7 +67,7 @@ extern "C" int SGFuzzSecureHandshake(const uint8_t* data, size_t size) {
     (void)ready;
     static const Bytes certificate = readGolden("server.der");
     static const Bytes key = readGolden("server.rsa.der");
-    static const Bytes certificateMessage = message(0xE1, certificate);
+    static const Bytes certificateMessage = channelframes::handshakeMessage(0xE1, certificate);
 
     SGCryptoHandlerKey handle{};
     handle.type = SG_CRYPTO_HANDLER_RSA_KEY;

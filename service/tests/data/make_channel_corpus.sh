@@ -18,7 +18,8 @@ trap 'rm -rf "$work"' EXIT
 rm -rf "$records" "$handshake"
 mkdir -p "$records" "$handshake"
 
-hexof() { od -An -v -tx1 | tr -d ' \n'; }
+# shellcheck source=channel_der.sh
+source "$here/channel_der.sh"
 be32() { printf "\\x$(printf %02x $(($1 >> 24 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 & 255)))"; }
 size() { wc -c < "$1" | tr -d ' '; }
 # message <type hex> <body file>: a handshake message.
@@ -33,19 +34,7 @@ contents() {
   read -r off hl len < <(field "$1" "$2")
   tail -c +$((off + hl + 2)) "$1" | head -c $((len - 1)) | hexof
 }
-# record <out> <major> <sequence> <cipher hex> <mac hex>
-record() {
-  cat > "$work/r.cnf" <<CNF
-asn1=SEQUENCE:record
-[record]
-majorVersion=INTEGER:$2
-minorVersion=INTEGER:0
-sequence=INTEGER:$3
-cipher=FORMAT:HEX,BITSTRING:$4
-mac=FORMAT:HEX,BITSTRING:$5
-CNF
-  openssl asn1parse -genconf "$work/r.cnf" -noout -out "$1" > /dev/null
-}
+record() { record_der "$@" "$work"; }
 
 # Records.
 cp "$golden"/client-*.der "$golden"/server-*.der "$records/"

@@ -22,7 +22,8 @@ kit=$(cd "$here/../../../../testkit" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-hexof() { od -An -v -tx1 | tr -d ' \n'; }
+# shellcheck source=../channel_der.sh
+source "$here/../channel_der.sh"
 unhex() { local h=$1 i; for ((i = 0; i < ${#h}; i += 2)); do printf "\\x${h:i:2}"; done; }
 sha256() { openssl dgst -sha256 -binary; }
 cut16() { head -c 16 | hexof; }
@@ -91,16 +92,7 @@ record() {
   local cipher mac
   cipher=$(openssl enc -aria-128-cbc -K "$key" -iv "$iv" -in "$plain" | hexof)
   mac=$(openssl dgst -sha256 -mac HMAC -macopt "hexkey:$mackey" -binary < "$plain" | hexof)
-  cat > "$work/record.cnf" <<CNF
-asn1=SEQUENCE:record
-[record]
-majorVersion=INTEGER:1
-minorVersion=INTEGER:0
-sequence=INTEGER:$seq
-cipher=FORMAT:HEX,BITSTRING:$cipher
-mac=FORMAT:HEX,BITSTRING:$mac
-CNF
-  der "$work/record.cnf" "$here/$side-$seq.der"
+  record_der "$here/$side-$seq.der" 1 "$seq" "$cipher" "$mac" "$work"
 }
 for i in 0 1 2 3 4 5; do
   record client "$i" "$here/plain-${sizes[i]}.bin" "${D[1]}" "${D[2]}" "${D[0]}"
