@@ -486,7 +486,8 @@ int mac(const PaskKeyContext* c, unsigned char* out, uint32_t* length, const SGB
 int seal(PaskKeyContext* c, SGBinary* record, const SGBinary& plaintext) {
     const Direction d = sending(c);
     const uint32_t L = blockOf(c);
-    if (plaintext.length > UINT32_MAX - L) return PASKKEY_ERR_ENCRYPT;
+    // The record's fields hold at most INT_MAX bytes.
+    if (plaintext.length > static_cast<uint32_t>(INT_MAX) - 2 * L) return PASKKEY_ERR_ENCRYPT;
     SGBinary cipher{static_cast<unsigned char*>(SG_GBW(SGMemory_malloc)(plaintext.length + L)), 0};
     if (!cipher.data) return PASKKEY_ERR_MEMORY;
     int r = cbc(c, true, cipher.data, &cipher.length, plaintext.data, plaintext.length, d.key.data,
