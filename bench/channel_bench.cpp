@@ -245,13 +245,15 @@ void BM_Rsa2048_EncryptPlusDecrypt_Ours(benchmark::State& state) {
     const unsigned char r[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     unsigned char encrypted[256], decrypted[256];
     for (auto _ : state) {
-        SGPKCS1Parameter p{};
-        p.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
-        p.publicKey = &publicKey;
-        p.privateKey = &privateKey;
+        // As the channel does: the client's record holds the public key, the server's the
+        // private one.
+        SGPKCS1Parameter encrypt{}, decrypt{};
+        encrypt.encryptionScheme = decrypt.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
+        encrypt.publicKey = &publicKey;
+        decrypt.privateKey = &privateKey;
         unsigned n = sizeof encrypted, m = sizeof decrypted;
-        if (SGPKCS1_Encrypt(encrypted, &n, r, sizeof r, &p) != 0 ||
-            SGPKCS1_Decrypt(decrypted, &m, encrypted, n, &p) != 0 || m != sizeof r) {
+        if (SGPKCS1_Encrypt(encrypted, &n, r, sizeof r, &encrypt) != 0 ||
+            SGPKCS1_Decrypt(decrypted, &m, encrypted, n, &decrypt) != 0 || m != sizeof r) {
             state.SkipWithError("RSA");
             break;
         }
