@@ -15,6 +15,7 @@
 #include "SGPKCS7SignedData.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
+#include "SGSecureFilter.h"
 #include "SGServiceInternal.h"
 #include "SGX509Certificate.h"
 
@@ -34,8 +35,8 @@ namespace {
 void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGService_GetVersion),                              // 1
     SLOT(SGPKCSError_GetReason),                             // 2
-    PENDING(SGSecureFilter_GetClient),                       // 3
-    PENDING(SGSecureFilter_GetServer),                       // 4
+    SLOT(SGSecureFilter_GetClient),                          // 3
+    SLOT(SGSecureFilter_GetServer),                          // 4
     SLOT(SGX509Certificate_FromBinary),                      // 5
     SLOT(SGX509Certificate_ToBinary),                        // 6
     SLOT(SGX509Certificate_Clear),                           // 7
