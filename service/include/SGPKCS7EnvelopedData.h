@@ -145,6 +145,19 @@ int SGPKCS7EnvelopedData_Deenvelope(SGBinary* content, const SGBinary* enveloped
                                     const struct SGCryptoHandlerKey* recipientKey,
                                     SGPKCS7EnvelopedDataParameters* parameters, void* unused1,
                                     void* unused2);
+/* The stream forms. Enveloping reads the content from input (its available count must be the
+ * content's length) and writes the DER to output; parameters are required. Its tags and
+ * lengths are the in-memory envelope's; the content passes through a cipher stage in chunks.
+ * Opening parses the envelope from input (it must be able to move: large values stay in it as
+ * windows), which must use definite lengths (20901 for indefinite ones), and writes the content
+ * to output through a decrypting stage. 20904 when the structure lacks a part. The other codes
+ * are those of the in-memory forms, and the streams' own. */
+int SGPKCS7EnvelopedData_EnvelopeStream(struct SGStream* output, struct SGStream* input,
+                                        int cipherId, const SGPKCS7Recipient* recipient,
+                                        SGPKCS7EnvelopedDataParameters* parameters);
+int SGPKCS7EnvelopedData_DeenvelopeStream(struct SGStream* output, struct SGStream* input,
+                                          const struct SGCryptoHandlerKey* recipientKey,
+                                          SGPKCS7EnvelopedDataParameters* parameters);
 /* Cleanses and frees the returned key (and the IV under flag 0x01), then zeroes the record.
  * 0; 10001 for a null record. */
 int SGPKCS7EnvelopedDataParameters_Reset(SGPKCS7EnvelopedDataParameters* parameters);

@@ -1,5 +1,6 @@
 #include "SGPKCS7EnvelopedData.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -14,9 +15,12 @@
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
 #include "SGCipher.h"
+#include "SGCipherStream.h"
 #include "SGCryptoHandler.h"
 #include "SGPKCS1.h"
 #include "SGRSA.h"
+#include "SGSimpleASN.h"
+#include "SGStream.h"
 #include "SGX509Certificate.h"
 #include "SGMemory.h"
 #include "SGDigest.h"
@@ -255,6 +259,40 @@ int envelopeWith(SGBinary* der, const SGBinary& content, Secret& key, Secret& iv
     else
         SG_GBW(SGBinary_Reset)(&bare);
     return r;
+}
+
+// A parsed tree released with the object.
+struct Tree {
+    SGSimpleASN root{};
+    ~Tree() { SGSimpleASN_Reset(&root); }
+};
+
+// A stream stage released with the object.
+struct Stage {
+    SGStream stream{};
+    ~Stage() { SGCipherStream_Reset(&stream); }
+};
+
+// The DER of a subtree (its value streams are read once).
+int encodeNode(SGBinary* out, SGSimpleASN* node) {
+    SGBinary der{};
+    SGStream sink{};
+    if (SG_GBW(SGStream_InitWithBinary)(&sink, &der) != 0) return SG_PKI_ERR_MEMORY;
+    sink.mode = SG_STREAM_MODE_OUTPUT;
+    int r = SGSimpleASN_Encode(&sink, node, 0);
+    SG_GBW(SGStream_Reset)(&sink);
+    if (r != 0) {
+        SG_GBW(SGBinary_Reset)(&der);
+        return r == SG_ASN_ERR_ENCODE ? SG_ASN_ERR_DECODE : r;
+    }
+    *out = der;
+    return 0;
+}
+
+SGSimpleASN* childAt(SGSimpleASN* node, int index) {
+    SGSimpleASN* c = node ? node->firstChild : nullptr;
+    for (int i = 0; c && i < index; ++i) c = c->next;
+    return c;
 }
 
 }  // namespace
@@ -905,6 +943,168 @@ int SGPKCS7EnvelopedDataParameters_Reset(SGPKCS7EnvelopedDataParameters* paramet
     if (parameters->flags & SG_PKCS7_ENVELOPE_RETURN_KEY) releaseSecret(parameters->iv);
     std::memset(parameters, 0, sizeof *parameters);
     return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stream forms.
+
+int SGPKCS7EnvelopedData_EnvelopeStream(SGStream* output, SGStream* input, int cipherId,
+                                        const SGPKCS7Recipient* recipient,
+                                        SGPKCS7EnvelopedDataParameters* parameters) {
+    if (!output || !input || !recipient || !parameters) return SG_PKI_ERR_ARGUMENT;
+    return guarded([&]() -> int {
+        // The envelope of a placeholder gives the structure, the key and the IV.
+        SGPKCS7EnvelopedDataParameters own = *parameters;
+        own.flags |= SG_PKCS7_ENVELOPE_RETURN_KEY;
+        own.key = own.iv = nullptr;
+        static const uint8_t kPlaceholder[] = {'t', 'e', 's', 't'};
+        const SGBinary placeholder{const_cast<uint8_t*>(kPlaceholder), sizeof kPlaceholder};
+        SGBinary der{};
+        int r = SGPKCS7EnvelopedData_Envelope(&der, &placeholder, cipherId, recipient, &own);
+        if (r != 0) return r;
+        int crypto = 0;
+        r = SGPKCS7_GetCipherID(&crypto, cipherId);
+        Stage stage;
+        if (r == 0)
+            r = SGCipherStream_GenerateForInput(
+                &stage.stream, input, 1,
+                static_cast<uint64_t>(parameters->chunkSize > 0 ? parameters->chunkSize : 0),
+                crypto, own.key, own.iv);
+        Tree tree;
+        SGStream source{};
+        if (r == 0 && SG_GBW(SGStream_InitWithBinary)(&source, &der) != 0) r = SG_PKI_ERR_MEMORY;
+        if (r == 0) r = SGSimpleASN_Parse(&tree.root, &source);
+        SGSimpleASN* last = &tree.root;
+        while (r == 0 && last->firstChild) {
+            last = last->firstChild;
+            while (last->next) last = last->next;
+        }
+        if (r == 0) {
+            // The encrypted content flows from the stage; the lengths follow from its count.
+            SGStream* parsed = last->value;
+            last->value = &stage.stream;
+            r = SGSimpleASN_Update(&tree.root);
+            if (r == 0)
+                r = SGSimpleASN_Encode(
+                    output, &tree.root,
+                    parameters->chunkSize > 0 ? static_cast<uint32_t>(parameters->chunkSize) : 0);
+            last->value = parsed;
+        }
+        SG_GBW(SGStream_Reset)(&source);
+        SG_GBW(SGBinary_Reset)(&der);
+        if (r == 0 && (parameters->flags & SG_PKCS7_ENVELOPE_RETURN_KEY)) {
+            parameters->key = own.key;
+            parameters->iv = own.iv;
+        } else {
+            releaseSecret(own.key);
+            releaseSecret(own.iv);
+        }
+        return r;
+    });
+}
+
+int SGPKCS7EnvelopedData_DeenvelopeStream(SGStream* output, SGStream* input,
+                                          const SGCryptoHandlerKey* recipientKey,
+                                          SGPKCS7EnvelopedDataParameters* parameters) {
+    if (!output || !input) return SG_PKI_ERR_ARGUMENT;
+    if (!recipientKey) return SG_PKCS7_ERR_NO_RECIPIENT_KEY;
+    const int flags = parameters ? parameters->flags : 0;
+    const uint32_t chunk =
+        parameters && parameters->chunkSize > 0 ? static_cast<uint32_t>(parameters->chunkSize) : 0;
+    return guarded([&]() -> int {
+        Tree tree;
+        if (SGSimpleASN_Parse(&tree.root, input) != 0) return SG_ASN_ERR_DECODE;
+        SGSimpleASN* enveloped = &tree.root;
+        if (!(flags & SG_PKCS7_ENVELOPE_BARE)) {
+            // ContentInfo: the OID, then [0] holding the EnvelopedData.
+            SGSimpleASN* type = childAt(&tree.root, 0);
+            SGBinary oid{};
+            if (!type || type->identifier != 0x06 || encodeNode(&oid, type) != 0)
+                return SG_ASN_ERR_MALFORMED;
+            static const uint8_t kEnvelopedOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                                                    0xF7, 0x0D, 0x01, 0x07, 0x03};
+            const bool isEnveloped = oid.length == sizeof kEnvelopedOid &&
+                                     std::memcmp(oid.data, kEnvelopedOid, oid.length) == 0;
+            SG_GBW(SGBinary_Reset)(&oid);
+            if (!isEnveloped) return SG_PKCS7_ERR_UNMATCHED_TYPE;
+            enveloped = childAt(childAt(&tree.root, 1), 0);
+        }
+        if (!enveloped || !childAt(enveloped, 0)) return SG_ASN_ERR_MALFORMED;
+        // version, [0] originatorInfo when present, recipientInfos, encryptedContentInfo.
+        SGSimpleASN* at = childAt(enveloped, 1);
+        if (at && at->tagClass == 2) at = at->next;
+        SGSimpleASN* recipients = at;
+        SGSimpleASN* eci = recipients ? recipients->next : nullptr;
+        if (!recipients || !eci || !recipients->firstChild) return SG_ASN_ERR_MALFORMED;
+        SGSimpleASN* algorithm = childAt(eci, 1);
+        SGSimpleASN* encrypted = childAt(eci, 2);
+        if (!algorithm || !encrypted || encrypted->firstChild || !encrypted->value)
+            return SG_ASN_ERR_MALFORMED;
+
+        // The algorithm and the first recipient, re-encoded and decoded.
+        SGBinary algorithmDer{}, recipientDer{};
+        int r = encodeNode(&algorithmDer, algorithm);
+        if (r == 0) r = encodeNode(&recipientDer, recipients->firstChild);
+        Owned<AlgorithmIdentifier_t> decodedAlgorithm(nullptr, &asn_DEF_AlgorithmIdentifier);
+        Owned<RecipientInfo_t> recipient(nullptr, &asn_DEF_RecipientInfo);
+        if (r == 0)
+            r = decodeAs(&decodedAlgorithm, &asn_DEF_AlgorithmIdentifier, algorithmDer.data,
+                         algorithmDer.length);
+        if (r == 0)
+            r = decodeAs(&recipient, &asn_DEF_RecipientInfo, recipientDer.data,
+                         recipientDer.length);
+        SG_GBW(SGBinary_Reset)(&algorithmDer);
+        SG_GBW(SGBinary_Reset)(&recipientDer);
+        if (r != 0) return r;
+        int cipherId = 0, crypto = 0;
+        SGBinary ivDer{};
+        r = SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(&cipherId, &ivDer,
+                                                          decodedAlgorithm.value);
+        if (r == 0 && SGPKCS7_GetKeyLength(cipherId) == 0) r = SG_PKCS7_ERR_ALGORITHM;
+        if (r == 0) r = SGPKCS7_GetCipherID(&crypto, cipherId);
+        SGCipherInfo info{};
+        if (r == 0) r = blockSizeOf(crypto, &info);
+        const uint8_t* iv = nullptr;
+        size_t ivLength = 0;
+        if (r == 0) r = ivOf(&iv, &ivLength, &ivDer, info.blockSize);
+        Secret key;
+        if (r == 0) {
+            RecipientInfos_t one{};
+            RecipientInfo_t* first = recipient.value;
+            one.list.array = &first;
+            one.list.count = 1;
+            r = contentKeyOf(&key, cipherId, one, recipientKey);
+        }
+        // The encrypted content through a decrypting stage into the output.
+        Stage stage;
+        const SGBinary ivView{const_cast<uint8_t*>(iv), static_cast<uint32_t>(ivLength)};
+        const SGBinary keyView = key.view();
+        if (r == 0)
+            r = SGCipherStream_GenerateForOutput(&stage.stream, output, 0, chunk, crypto, &keyView,
+                                                 &ivView);
+        SG_GBW(SGBinary_Reset)(&ivDer);
+        if (r == 0) {
+            const uint32_t piece = chunk ? chunk : uint32_t{SG_CIPHER_STREAM_CHUNK};
+            auto* buffer = static_cast<uint8_t*>(SG_GBW(SGMemory_malloc)(piece));
+            if (!buffer) r = SG_PKI_ERR_MEMORY;
+            uint64_t remaining = encrypted->length;
+            while (r == 0 && remaining > 0) {
+                const auto k = static_cast<uint32_t>(std::min<uint64_t>(piece, remaining));
+                r = SG_GBW(SGStream_Read)(buffer, k, encrypted->value) == 0 ? 0 : SG_ASN_ERR_DECODE;
+                if (r == 0) r = SG_GBW(SGStream_Write)(buffer, k, &stage.stream);
+                remaining -= k;
+            }
+            if (r == 0) r = SG_GBW(SGStream_Flush)(&stage.stream);
+            if (buffer) SG_GBW(SGMemory_free)(buffer);
+        }
+        if (r == 0 && (flags & SG_PKCS7_ENVELOPE_RETURN_KEY)) {
+            SGBinary* copy = newRecord(key.data(), key.size());
+            if (!copy) return SG_PKI_ERR_MEMORY;
+            releaseSecret(parameters->key);
+            parameters->key = copy;
+        }
+        return r;
+    });
 }
 
 }  // extern "C"

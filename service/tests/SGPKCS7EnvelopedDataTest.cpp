@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "EnvelopedData.h"
 #include "PkiMaterial.h"
@@ -15,6 +17,8 @@
 #include "SGPKCS7EnvelopedData.h"
 #include "SGPKCSError.h"
 #include "SGServiceTable.h"
+#include "SGSimpleASN.h"
+#include "SGStream.h"
 
 namespace {
 
@@ -427,6 +431,145 @@ TEST_F(Enveloped, Rfc3211Wrap) {
               SG_PKCS7_ERR_WRAP_LENGTH);
     EXPECT_EQ(pwri(false, Bytes(16, 1), kek, SG_CIPHER_AES128, iv, 31).result,
               SG_PKI_ERR_OUT_OF_RANGE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stream forms.
+
+// A stream over bytes held by the object (reads, and writes appended).
+struct Buffer {
+    SGBinary bytes{};
+    SGStream stream{};
+    Buffer() { SGStream_InitWithBinary(&stream, &bytes); }
+    explicit Buffer(const Bytes& b) {
+        SGBinary_Set(&bytes, b.data(), static_cast<uint32_t>(b.size()));
+        SGStream_InitWithBinary(&stream, &bytes);
+    }
+    ~Buffer() {
+        SGStream_Reset(&stream);
+        SGBinary_Reset(&bytes);
+    }
+    Bytes get() const { return bytesOf(bytes); }
+};
+
+int envelopeStream(Bytes* der, const Bytes& content, SGPKCS7EnvelopedDataParameters* p,
+                   const SGX509Certificate* certificate, int cipherId = SG_PKCS7_CIPHER_SEED_CBC) {
+    Buffer in(content), out;
+    SGPKCS7Recipient recipient{SG_PKCS7_RECIPIENT_CERTIFICATE, certificate};
+    const int r =
+        SGPKCS7EnvelopedData_EnvelopeStream(&out.stream, &in.stream, cipherId, &recipient, p);
+    *der = out.get();
+    return r;
+}
+
+int openStream(Bytes* content, const Bytes& der, const SGCryptoHandlerKey& key,
+               SGPKCS7EnvelopedDataParameters* p = nullptr) {
+    Buffer in(der), out;
+    const int r = SGPKCS7EnvelopedData_DeenvelopeStream(&out.stream, &in.stream, &key, p);
+    *content = out.get();
+    return r;
+}
+
+// Identifier and length of every node in document order.
+void outline(SGSimpleASN* node, std::vector<std::pair<int, uint64_t>>* out) {
+    out->emplace_back(node->identifier, node->length);
+    for (SGSimpleASN* c = node->firstChild; c; c = c->next) outline(c, out);
+}
+std::vector<std::pair<int, uint64_t>> outlineOf(const Bytes& der) {
+    Buffer in(der);
+    SGSimpleASN root{};
+    EXPECT_EQ(SGSimpleASN_Parse(&root, &in.stream), 0);
+    std::vector<std::pair<int, uint64_t>> o;
+    outline(&root, &o);
+    SGSimpleASN_Reset(&root);
+    return o;
+}
+
+TEST_F(Enveloped, StreamedEnvelopeMatchesTheInMemoryOne) {
+    ParsedCertificate km(chain() / "km.der");
+    const Bytes m1M = cmsFile("m1M");
+    SGPKCS7EnvelopedDataParameters p{};
+    p.flags = SG_PKCS7_ENVELOPE_RETURN_KEY;
+    Bytes streamed;
+    ASSERT_EQ(envelopeStream(&streamed, m1M, &p, &km.handle), 0);
+    ASSERT_NE(p.key, nullptr);
+    ASSERT_NE(p.iv, nullptr);
+    EXPECT_TRUE(opensslOpens(streamed, m1M));
+    // The encrypted content is openssl enc's under the key and IV handed back.
+    testkit::Scratch scratch;
+    testkit::writeBytes(scratch / "m", m1M);
+    ASSERT_TRUE(testkit::succeeds("openssl enc" + kLegacy + " -seed-cbc -K " +
+                                  hex(bytesOf(*p.key)) + " -iv " + hex(bytesOf(*p.iv)) + " -in " +
+                                  quote((scratch / "m").string()) + " -out " +
+                                  quote((scratch / "c").string())));
+    const Bytes expected = testkit::readBytes(scratch / "c");
+    ASSERT_GT(streamed.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), streamed.end() - expected.size()));
+    // Tags and lengths are those of the in-memory envelope of the same content.
+    Bytes inMemory;
+    ASSERT_EQ(envelope(&inMemory, m1M, SG_PKCS7_CIPHER_SEED_CBC, nullptr, &km.handle), 0);
+    EXPECT_EQ(outlineOf(streamed), outlineOf(inMemory));
+    SGPKCS7EnvelopedDataParameters_Reset(&p);
+    // Opened streamed.
+    Bytes back;
+    EXPECT_EQ(openStream(&back, streamed, rsaKey(kmKey())), 0);
+    EXPECT_EQ(back, m1M);
+    // In small chunks both ways.
+    SGPKCS7EnvelopedDataParameters small{};
+    small.chunkSize = 100;
+    const Bytes m1000 = cmsFile("m1000");
+    ASSERT_EQ(envelopeStream(&streamed, m1000, &small, &km.handle), 0);
+    EXPECT_EQ(openStream(&back, streamed, rsaKey(kmKey()), &small), 0);
+    EXPECT_EQ(back, m1000);
+}
+
+TEST_F(Enveloped, OpensslsEnvelopesOpenStreamed) {
+    for (const char* m : {"m0", "m1000", "m1M"}) {
+        Bytes back;
+        EXPECT_EQ(
+            openStream(&back, cmsFile(std::string("ktri-seed-") + m + ".der"), rsaKey(kmKey())), 0)
+            << m;
+        EXPECT_EQ(back, cmsFile(m)) << m;
+    }
+    Bytes back;
+    EXPECT_EQ(openStream(&back, cmsFile("pwri-aes-256-cbc.der"),
+                         bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword)),
+              0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    EXPECT_EQ(openStream(&back, cmsFile("ktri-des-ede3-cbc.der"), rsaKey(kmKey())), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    // Indefinite lengths: the streaming reader refuses them.
+    EXPECT_EQ(openStream(&back, cmsFile("stream.der"), rsaKey(kmKey())), SG_ASN_ERR_DECODE);
+    // The first recipient only; a damaged last block; bare input.
+    EXPECT_NE(openStream(&back, cmsFile("two.der"), rsaKey(kmKey())), 0);
+    ParsedCertificate km(chain() / "km.der");
+    Bytes der;
+    SGPKCS7EnvelopedDataParameters bare{};
+    bare.flags = SG_PKCS7_ENVELOPE_BARE;
+    ASSERT_EQ(envelopeStream(&der, cmsFile("m1000"), &bare, &km.handle), 0);
+    EXPECT_EQ(openStream(&back, der, rsaKey(kmKey()), &bare), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    der.back() ^= 1;
+    EXPECT_EQ(openStream(&back, der, rsaKey(kmKey()), &bare), 410);
+    EXPECT_EQ(openStream(&back, unhex("300F06092A864886F70D010701A0020400"), rsaKey(kmKey())),
+              SG_PKCS7_ERR_UNMATCHED_TYPE);
+    EXPECT_EQ(openStream(&back,
+                         unhex("3011"
+                               "06092A864886F70D010703"
+                               "A0043002"
+                               "0500"),
+                         rsaKey(kmKey())),
+              SG_ASN_ERR_MALFORMED);
+    // Refusals of the stream forms.
+    Buffer in, out;
+    EXPECT_EQ(SGPKCS7EnvelopedData_EnvelopeStream(&out.stream, &in.stream, SG_PKCS7_CIPHER_SEED_CBC,
+                                                  nullptr, nullptr),
+              SG_PKI_ERR_ARGUMENT);
+    EXPECT_EQ(SGPKCS7EnvelopedData_DeenvelopeStream(&out.stream, &in.stream, nullptr, nullptr),
+              SG_PKCS7_ERR_NO_RECIPIENT_KEY);
+    SGPKCS7EnvelopedDataParameters none{};
+    EXPECT_EQ(envelopeStream(&der, cmsFile("m1000"), &none, &km.handle, SG_PKCS7_CIPHER_AES256_CBC),
+              10120);
 }
 
 }  // namespace
