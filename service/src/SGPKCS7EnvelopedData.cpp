@@ -1038,7 +1038,11 @@ int SGPKCS7EnvelopedData_DeenvelopeStream(SGStream* output, SGStream* input,
         if (!recipients || !eci || !recipients->firstChild) return SG_ASN_ERR_MALFORMED;
         SGSimpleASN* algorithm = childAt(eci, 1);
         SGSimpleASN* encrypted = childAt(eci, 2);
-        if (!algorithm || !encrypted || encrypted->firstChild || !encrypted->value)
+        // The tags where the structure has them: version INTEGER, recipientInfos SET,
+        // encryptedContentInfo SEQUENCE, its algorithm SEQUENCE and [0] IMPLICIT content.
+        if (childAt(enveloped, 0)->identifier != 0x02 || recipients->identifier != 0x31 ||
+            eci->identifier != 0x30 || !algorithm || algorithm->identifier != 0x30 || !encrypted ||
+            encrypted->identifier != 0x80 || !encrypted->value)
             return SG_ASN_ERR_MALFORMED;
 
         // The algorithm and the first recipient, re-encoded and decoded.
