@@ -12,6 +12,7 @@
 #include "EnvelopedData.h"
 #include "PkiMaterial.h"
 #include "SGASN1C.h"
+#include "SGASNObjectID.h"
 #include "SGCipher.h"
 #include "SGCryptoHandler.h"
 #include "SGPKCS7EnvelopedData.h"
@@ -250,8 +251,9 @@ TEST_F(Enveloped, OpensslsKekRecipient) {
               SG_PKCS7_ERR_WRAP_CHECK);
 }
 
-// The envelope with other content-encryption parameters (none for an empty DER).
-Bytes withContentParameters(const Bytes& der, const Bytes& parameters) {
+// The envelope with other content-encryption parameters (none for an empty DER) and, when an
+// OID id is given, another content-encryption algorithm.
+Bytes withContentParameters(const Bytes& der, const Bytes& parameters, int algorithmOid = 0) {
     SGBinary in = viewOf(der);
     SGPKCS7ContentInfo info{};
     EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
@@ -259,6 +261,7 @@ Bytes withContentParameters(const Bytes& der, const Bytes& parameters) {
     EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
     auto* ed = static_cast<EnvelopedData_t*>(structure);
     AlgorithmIdentifier_t& algorithm = ed->encryptedContentInfo.contentEncryptionAlgorithm;
+    if (algorithmOid) EXPECT_EQ(SGASN1CObjectIdentifier_Set(&algorithm.algorithm, algorithmOid), 0);
     SGASN1CObject_Free(algorithm.parameters, &asn_DEF_ANY);
     algorithm.parameters = nullptr;
     if (!parameters.empty()) {
@@ -302,6 +305,17 @@ TEST_F(Enveloped, DamagedInput) {
     }
     EXPECT_EQ(open(&back, withContentParameters(der, Bytes{}), rsaKey(kmKey())),
               SG_PKCS7_ERR_WRAP_LENGTH);
+    // The 16-byte key transported is no key of AES-256 or DES: refused, not cut or padded.
+    const Bytes iv16 = unhex("0410000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(open(&back, withContentParameters(der, iv16, SG_OID_AES256_CBC), rsaKey(kmKey())),
+              SG_PKCS7_ERR_WRAP_LENGTH);
+    EXPECT_EQ(open(&back, withContentParameters(der, unhex("04080001020304050607"), SG_OID_DES_CBC),
+                   rsaKey(kmKey())),
+              SG_PKCS7_ERR_WRAP_LENGTH);
+    // The same key as AES-128: it opens to something, or fails the padding, never overruns.
+    const int asAes =
+        open(&back, withContentParameters(der, iv16, SG_OID_AES128_CBC), rsaKey(kmKey()));
+    EXPECT_TRUE(asAes == 0 || asAes == 410) << asAes;
 }
 
 // ---------------------------------------------------------------------------------------------
