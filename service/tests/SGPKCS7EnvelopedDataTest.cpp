@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "EnvelopedData.h"
+#include "PBKDF2-params.h"
+#include "PasswordRecipientInfo.h"
+#include "RecipientInfo.h"
 #include "PkiMaterial.h"
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
@@ -230,6 +233,85 @@ TEST_F(Enveloped, OpensslsPasswordRecipientsOpen) {
     }
 }
 
+struct Wrapped {
+    int result;
+    Bytes bytes;
+};
+Wrapped pwri(bool unwrap, const Bytes& in, const Bytes& kek, int cipherId, const Bytes& iv,
+             size_t room);
+
+// openssl's password envelope with its PBKDF2 naming another PRF and the content key wrapped
+// again under the key openssl derives with that PRF.
+Bytes withPrf(const Bytes& der, const char* prfOid, const char* opensslDigest) {
+    Bytes back;
+    SGPKCS7EnvelopedDataParameters p{};
+    p.flags = SG_PKCS7_ENVELOPE_RETURN_KEY;
+    EXPECT_EQ(open(&back, der, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword), &p), 0);
+    const Bytes contentKey = p.key ? bytesOf(*p.key) : Bytes{};
+    SGPKCS7EnvelopedDataParameters_Reset(&p);
+    SGBinary in = viewOf(der);
+    SGPKCS7ContentInfo info{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
+    void* structure = nullptr;
+    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
+    auto* ed = static_cast<EnvelopedData_t*>(structure);
+    PasswordRecipientInfo_t& recipient = ed->recipientInfos.list.array[0]->choice.pwri;
+    ANY_t* kdfParameters = recipient.keyDerivationAlgorithm->parameters;
+    void* decoded = nullptr;
+    SGBinary kdfView{kdfParameters->buf, static_cast<uint32_t>(kdfParameters->size)};
+    EXPECT_EQ(SGASN1CObject_Decode(&decoded, &asn_DEF_PBKDF2_params, &kdfView), 0);
+    auto* kdf = static_cast<PBKDF2_params_t*>(decoded);
+    kdf->prf =
+        static_cast<AlgorithmIdentifier_t*>(SGASN1C_calloc(1, sizeof(AlgorithmIdentifier_t)));
+    EXPECT_EQ(SGASN1CObjectIdentifier_FromString(prfOid, &kdf->prf->algorithm), 0);
+    const Bytes salt(kdf->salt.choice.specified.buf,
+                     kdf->salt.choice.specified.buf + kdf->salt.choice.specified.size);
+    long iterations = 0;
+    SGASN1CInteger_Get(&iterations, &kdf->iterationCount);
+    SGASN1CObject_Free(kdfParameters, &asn_DEF_ANY);
+    recipient.keyDerivationAlgorithm->parameters =
+        static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
+    EXPECT_EQ(SGASN1CAny_SetFromASN1CType(recipient.keyDerivationAlgorithm->parameters, kdf,
+                                          &asn_DEF_PBKDF2_params),
+              0);
+    SGASN1CObject_Free(kdf, &asn_DEF_PBKDF2_params);
+    // The KEK as openssl derives it with that digest (AES-128: 16 bytes), the IV from the
+    // parameters of the inner algorithm (its last 16 bytes).
+    const std::string kek =
+        testkit::run("openssl kdf -keylen 16 -kdfopt digest:" + std::string(opensslDigest) +
+                     " -kdfopt pass:" + quote(kPassword) + " -kdfopt hexsalt:" + hex(salt) +
+                     " -kdfopt iter:" + std::to_string(iterations) + " PBKDF2");
+    const ANY_t* inner = recipient.keyEncryptionAlgorithm.parameters;
+    const Bytes iv(inner->buf + inner->size - 16, inner->buf + inner->size);
+    const Bytes wrapped = pwri(false, contentKey, unhex(kek), SG_CIPHER_AES128, iv, 64).bytes;
+    EXPECT_EQ(SGASN1COctetString_SetFromBuf(&recipient.encryptedKey, wrapped.data(),
+                                            static_cast<int>(wrapped.size())),
+              0);
+    SGBinary content{};
+    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
+    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
+    SGPKCS7ContentInfo wrappedInfo{SG_PKCS7_ENVELOPED_DATA, &content};
+    SGBinary out{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrappedInfo), 0);
+    Bytes result = bytesOf(out);
+    SGBinary_Reset(&out);
+    SGBinary_Reset(&content);
+    SGPKCS7ContentInfo_Reset(&info);
+    return result;
+}
+
+TEST_F(Enveloped, PasswordRecipientsHonourThePrf) {
+    const Bytes der = cmsFile("pwri-aes-128-cbc.der");
+    Bytes back;
+    const Bytes sha256 = withPrf(der, "1.2.840.113549.2.9", "SHA256");
+    EXPECT_EQ(open(&back, sha256, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword)), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    // HMAC with MD5 is refused.
+    const Bytes md5 = withPrf(der, "1.2.840.113549.2.6", "MD5");
+    EXPECT_EQ(open(&back, md5, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword)),
+              SG_PKI_ERR_UNKNOWN_ALGORITHM);
+}
+
 TEST_F(Enveloped, OpensslsKekRecipient) {
     Bytes der = cmsFile("kek.der");
     const std::string kek(
@@ -321,10 +403,6 @@ TEST_F(Enveloped, DamagedInput) {
 // ---------------------------------------------------------------------------------------------
 // Key wraps.
 
-struct Wrapped {
-    int result;
-    Bytes bytes;
-};
 Wrapped kekWrap(bool unwrap, const Bytes& in, const Bytes& kek, int cipherId, size_t room) {
     Bytes out(room);
     SGBinary o{out.data(), static_cast<uint32_t>(room)}, i = viewOf(in), k = viewOf(kek);
