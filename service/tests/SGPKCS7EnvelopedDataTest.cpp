@@ -233,6 +233,28 @@ TEST_F(Enveloped, OpensslsPasswordRecipientsOpen) {
     }
 }
 
+// The envelope decoded, changed in place and written again as a ContentInfo.
+template <typename Change>
+Bytes rewritten(const Bytes& der, Change&& change) {
+    SGBinary in = viewOf(der);
+    SGPKCS7ContentInfo info{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
+    void* structure = nullptr;
+    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
+    if (structure) change(static_cast<EnvelopedData_t*>(structure));
+    SGBinary content{};
+    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
+    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
+    SGPKCS7ContentInfo wrapped{SG_PKCS7_ENVELOPED_DATA, &content};
+    SGBinary out{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrapped), 0);
+    Bytes result = bytesOf(out);
+    SGBinary_Reset(&out);
+    SGBinary_Reset(&content);
+    SGPKCS7ContentInfo_Reset(&info);
+    return result;
+}
+
 struct Wrapped {
     int result;
     Bytes bytes;
@@ -249,55 +271,40 @@ Bytes withPrf(const Bytes& der, const char* prfOid, const char* opensslDigest) {
     EXPECT_EQ(open(&back, der, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword), &p), 0);
     const Bytes contentKey = p.key ? bytesOf(*p.key) : Bytes{};
     SGPKCS7EnvelopedDataParameters_Reset(&p);
-    SGBinary in = viewOf(der);
-    SGPKCS7ContentInfo info{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
-    void* structure = nullptr;
-    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
-    auto* ed = static_cast<EnvelopedData_t*>(structure);
-    PasswordRecipientInfo_t& recipient = ed->recipientInfos.list.array[0]->choice.pwri;
-    ANY_t* kdfParameters = recipient.keyDerivationAlgorithm->parameters;
-    void* decoded = nullptr;
-    SGBinary kdfView{kdfParameters->buf, static_cast<uint32_t>(kdfParameters->size)};
-    EXPECT_EQ(SGASN1CObject_Decode(&decoded, &asn_DEF_PBKDF2_params, &kdfView), 0);
-    auto* kdf = static_cast<PBKDF2_params_t*>(decoded);
-    kdf->prf =
-        static_cast<AlgorithmIdentifier_t*>(SGASN1C_calloc(1, sizeof(AlgorithmIdentifier_t)));
-    EXPECT_EQ(SGASN1CObjectIdentifier_FromString(prfOid, &kdf->prf->algorithm), 0);
-    const Bytes salt(kdf->salt.choice.specified.buf,
-                     kdf->salt.choice.specified.buf + kdf->salt.choice.specified.size);
-    long iterations = 0;
-    SGASN1CInteger_Get(&iterations, &kdf->iterationCount);
-    SGASN1CObject_Free(kdfParameters, &asn_DEF_ANY);
-    recipient.keyDerivationAlgorithm->parameters =
-        static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
-    EXPECT_EQ(SGASN1CAny_SetFromASN1CType(recipient.keyDerivationAlgorithm->parameters, kdf,
-                                          &asn_DEF_PBKDF2_params),
-              0);
-    SGASN1CObject_Free(kdf, &asn_DEF_PBKDF2_params);
-    // The KEK as openssl derives it with that digest (AES-128: 16 bytes), the IV from the
-    // parameters of the inner algorithm (its last 16 bytes).
-    const std::string kek =
-        testkit::run("openssl kdf -keylen 16 -kdfopt digest:" + std::string(opensslDigest) +
-                     " -kdfopt pass:" + quote(kPassword) + " -kdfopt hexsalt:" + hex(salt) +
-                     " -kdfopt iter:" + std::to_string(iterations) + " PBKDF2");
-    const ANY_t* inner = recipient.keyEncryptionAlgorithm.parameters;
-    const Bytes iv(inner->buf + inner->size - 16, inner->buf + inner->size);
-    const Bytes wrapped = pwri(false, contentKey, unhex(kek), SG_CIPHER_AES128, iv, 64).bytes;
-    EXPECT_EQ(SGASN1COctetString_SetFromBuf(&recipient.encryptedKey, wrapped.data(),
-                                            static_cast<int>(wrapped.size())),
-              0);
-    SGBinary content{};
-    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
-    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
-    SGPKCS7ContentInfo wrappedInfo{SG_PKCS7_ENVELOPED_DATA, &content};
-    SGBinary out{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrappedInfo), 0);
-    Bytes result = bytesOf(out);
-    SGBinary_Reset(&out);
-    SGBinary_Reset(&content);
-    SGPKCS7ContentInfo_Reset(&info);
-    return result;
+    return rewritten(der, [&](EnvelopedData_t* ed) {
+        PasswordRecipientInfo_t& recipient = ed->recipientInfos.list.array[0]->choice.pwri;
+        ANY_t* kdfParameters = recipient.keyDerivationAlgorithm->parameters;
+        void* decoded = nullptr;
+        SGBinary kdfView{kdfParameters->buf, static_cast<uint32_t>(kdfParameters->size)};
+        EXPECT_EQ(SGASN1CObject_Decode(&decoded, &asn_DEF_PBKDF2_params, &kdfView), 0);
+        auto* kdf = static_cast<PBKDF2_params_t*>(decoded);
+        kdf->prf =
+            static_cast<AlgorithmIdentifier_t*>(SGASN1C_calloc(1, sizeof(AlgorithmIdentifier_t)));
+        EXPECT_EQ(SGASN1CObjectIdentifier_FromString(prfOid, &kdf->prf->algorithm), 0);
+        const Bytes salt(kdf->salt.choice.specified.buf,
+                         kdf->salt.choice.specified.buf + kdf->salt.choice.specified.size);
+        long iterations = 0;
+        SGASN1CInteger_Get(&iterations, &kdf->iterationCount);
+        SGASN1CObject_Free(kdfParameters, &asn_DEF_ANY);
+        recipient.keyDerivationAlgorithm->parameters =
+            static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
+        EXPECT_EQ(SGASN1CAny_SetFromASN1CType(recipient.keyDerivationAlgorithm->parameters, kdf,
+                                              &asn_DEF_PBKDF2_params),
+                  0);
+        SGASN1CObject_Free(kdf, &asn_DEF_PBKDF2_params);
+        // The KEK as openssl derives it with that digest (AES-128: 16 bytes), the IV from the
+        // parameters of the inner algorithm (its last 16 bytes).
+        const std::string kek =
+            testkit::run("openssl kdf -keylen 16 -kdfopt digest:" + std::string(opensslDigest) +
+                         " -kdfopt pass:" + quote(kPassword) + " -kdfopt hexsalt:" + hex(salt) +
+                         " -kdfopt iter:" + std::to_string(iterations) + " PBKDF2");
+        const ANY_t* inner = recipient.keyEncryptionAlgorithm.parameters;
+        const Bytes iv(inner->buf + inner->size - 16, inner->buf + inner->size);
+        const Bytes wrapped = pwri(false, contentKey, unhex(kek), SG_CIPHER_AES128, iv, 64).bytes;
+        EXPECT_EQ(SGASN1COctetString_SetFromBuf(&recipient.encryptedKey, wrapped.data(),
+                                                static_cast<int>(wrapped.size())),
+                  0);
+    });
 }
 
 TEST_F(Enveloped, PasswordRecipientsHonourThePrf) {
@@ -336,32 +343,18 @@ TEST_F(Enveloped, OpensslsKekRecipient) {
 // The envelope with other content-encryption parameters (none for an empty DER) and, when an
 // OID id is given, another content-encryption algorithm.
 Bytes withContentParameters(const Bytes& der, const Bytes& parameters, int algorithmOid = 0) {
-    SGBinary in = viewOf(der);
-    SGPKCS7ContentInfo info{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
-    void* structure = nullptr;
-    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
-    auto* ed = static_cast<EnvelopedData_t*>(structure);
-    AlgorithmIdentifier_t& algorithm = ed->encryptedContentInfo.contentEncryptionAlgorithm;
-    if (algorithmOid) EXPECT_EQ(SGASN1CObjectIdentifier_Set(&algorithm.algorithm, algorithmOid), 0);
-    SGASN1CObject_Free(algorithm.parameters, &asn_DEF_ANY);
-    algorithm.parameters = nullptr;
-    if (!parameters.empty()) {
-        algorithm.parameters = static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
-        SGBinary p = viewOf(parameters);
-        EXPECT_EQ(SGASN1CAny_SetCopied(algorithm.parameters, &p), 0);
-    }
-    SGBinary content{};
-    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
-    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
-    SGPKCS7ContentInfo wrapped{SG_PKCS7_ENVELOPED_DATA, &content};
-    SGBinary out{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrapped), 0);
-    Bytes result = bytesOf(out);
-    SGBinary_Reset(&out);
-    SGBinary_Reset(&content);
-    SGPKCS7ContentInfo_Reset(&info);
-    return result;
+    return rewritten(der, [&](EnvelopedData_t* ed) {
+        AlgorithmIdentifier_t& algorithm = ed->encryptedContentInfo.contentEncryptionAlgorithm;
+        if (algorithmOid)
+            EXPECT_EQ(SGASN1CObjectIdentifier_Set(&algorithm.algorithm, algorithmOid), 0);
+        SGASN1CObject_Free(algorithm.parameters, &asn_DEF_ANY);
+        algorithm.parameters = nullptr;
+        if (!parameters.empty()) {
+            algorithm.parameters = static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
+            SGBinary p = viewOf(parameters);
+            EXPECT_EQ(SGASN1CAny_SetCopied(algorithm.parameters, &p), 0);
+        }
+    });
 }
 
 TEST_F(Enveloped, DamagedInput) {
