@@ -310,6 +310,47 @@ TEST_F(PKCS12, WrittenPairReadsBackHereAndInOpenssl) {
     EXPECT_EQ(testkit::readBytes(keyPem + ".der"), file("key.der"));
 }
 
+TEST_F(PKCS12, Rsa8192KeyIsWrittenAndOpensslReadsIt) {
+    const fs::path big = testkit::cachedPki("pkcs12", {"rsa8192"});
+    ASSERT_FALSE(big.empty());
+    const Bytes key = testkit::readBytes(big / "big.der");
+    const Bytes certificate = testkit::readBytes(big / "big-cert.der");
+    ASSERT_GT(key.size(), 4600u);
+    Pfx pfx;
+    const SGBinary k = view(key), c = view(certificate);
+    ASSERT_EQ(SGPKCS12PFX_AddCertificateAndKey(&pfx.p, 0, &k, &c, 0, nullptr, nullptr, nullptr), 0);
+    Bytes der;
+    ASSERT_EQ(pfx.encode(&der), 0);
+    Pfx back;
+    ASSERT_EQ(back.decode(der), 0);
+    EXPECT_EQ(pairOf(back.p, 0).key, key);
+    testkit::Scratch scratch;
+    testkit::writeBytes(scratch / "big.p12", der);
+    const std::string keyPem = (scratch / "k.pem").string();
+    ASSERT_TRUE(testkit::succeeds(
+        "openssl pkcs12 -in " + testkit::quote((scratch / "big.p12").string()) + " -passin " +
+        testkit::quote("pass:" + kPassword) + " -nodes -nocerts -out " + testkit::quote(keyPem) +
+        " && openssl pkcs8 -topk8 -nocrypt -in " + testkit::quote(keyPem) + " -outform DER -out " +
+        testkit::quote(keyPem + ".der")));
+    EXPECT_EQ(testkit::readBytes(keyPem + ".der"), key);
+}
+
+TEST_F(PKCS12, EncryptedSafesNeedAPassword) {
+    const Bytes key = file("key.der"), sign = file("sign.der");
+    const SGBinary k = view(key), s = view(sign);
+    Pfx pfx;
+    ASSERT_EQ(SGPKCS12PFX_AddCertificateAndKey(&pfx.p, 1, &k, &s, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(pfx.p.safes[0].flags, 1 | 4);
+    EXPECT_EQ(pfx.p.safes[1].flags, 1);
+    SGBinary out{};
+    int option = 0;
+    const SGBinary empty{};
+    EXPECT_EQ(SGPKCS12PFX_Encode(&out, &pfx.p, nullptr, nullptr), 10001);
+    EXPECT_EQ(SGPKCS12PFX_Encode(&out, &pfx.p, &empty, &option), 10111);
+    EXPECT_EQ(SGPKCS12PFX_Encode(&out, &pfx.p, &empty, nullptr), 10010);
+    EXPECT_EQ(out.length, 0u);
+}
+
 TEST_F(PKCS12, EncodingTwiceKeepsTheKeyShroudedOnce) {
     const Bytes key = file("key.der"), sign = file("sign.der");
     Pfx pfx;

@@ -19,9 +19,21 @@
 #   long.p12, longn.p12  a.p12 and c.p12 under the 100-character password of long.txt
 #   hangul.p12, hanguln.p12  a.p12 and c.p12 under the password "비밀번호1!" (standard BMPString
 #                  form)
-#   with rsa8192: big.key (RSA-8192) and big.pem, a self-signed certificate for it
+# pkcs12 <out> rsa8192 makes only an RSA-8192 key, big.key (PEM) and big.der (PrivateKeyInfo),
+# with a self-signed end-entity certificate for it, big.pem and big-cert.der.
 pkcs12() {
   local out=$1 big=${2:-}
+  if [ "$big" = rsa8192 ]; then
+    rsa_key "$out/big.key" 8192
+    quiet openssl pkcs8 -topk8 -nocrypt -in "$out/big.key" -outform DER -out "$out/big.der"
+    # Without extensions: an end-entity certificate, not a CA.
+    quiet openssl req -new -key "$out/big.key" -subj "/C=KR/O=Brindlow Test/CN=Big Key" \
+      -out "$out/big.csr"
+    quiet openssl x509 -req -in "$out/big.csr" -signkey "$out/big.key" -days 3650 \
+      -out "$out/big.pem"
+    to_der "$out/big.pem" "$out/big-cert.der"
+    return
+  fi
   # shellcheck source=/dev/null
   source "$kit/recipes/chain.sh"
   chain "$out"
@@ -58,9 +70,4 @@ pkcs12() {
   p12 longn "pass:$long" "${c[@]}"
   p12 hangul 'pass:비밀번호1!' "${a[@]}"
   p12 hanguln 'pass:비밀번호1!' "${c[@]}"
-  if [ "$big" = rsa8192 ]; then
-    rsa_key "$out/big.key" 8192
-    quiet openssl req -new -x509 -key "$out/big.key" -subj "/C=KR/O=Brindlow Test/CN=Big Key" \
-      -days 3650 -out "$out/big.pem"
-  fi
 }
