@@ -10,6 +10,7 @@
 #include "CertBag.h"
 #include "ContentInfo.h"
 #include "DigestInfo.h"
+#include "EncryptedData.h"
 #include "MacData.h"
 #include "PFX.h"
 #include "SGASN1C.h"
@@ -23,6 +24,7 @@
 #include "SGPKCS12Internal.h"
 #include "SGPKCS5.h"
 #include "SGPKCS7.h"
+#include "SGPKCS7EnvelopedData.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
 #include "SGRandom.h"
@@ -728,12 +730,54 @@ int decodePfx(SGPKCS12PFX* pfx, const SGBinary& der, const SGBinary& password) {
     return decryptKeys(pfx, password, unicode ? &bmp.b : nullptr);
 }
 
-// EncryptedData is not available yet: such safes are refused as not implemented.
-int encryptSafe(SGBinary*, const SGBinary&, const SGBinary&) {
-    return SG_PKI_ERR_NOT_IMPLEMENTED;
+// Safes under EncryptedData: the three-key triple-DES PKCS #12 scheme when writing; any of the
+// PKCS #12 schemes when reading.
+int encryptSafe(SGBinary* out, const SGBinary& safeContents, const SGBinary& password) {
+    SGPKCS7EncryptedDataParameters parameters{};
+    parameters.cipherId = SG_PKCS7_PBE_SHA_3DES;
+    return SGPKCS7EncryptedData_Encrypt(out, &safeContents, &password, nullptr, &parameters);
 }
-int decryptSafe(SGBinary*, const SGBinary&, const SGBinary&, bool) {
-    return SG_PKI_ERR_NOT_IMPLEMENTED;
+
+// unicode: the password is the BMPString form, which the PKCS #12 schemes take as it is.
+int decryptWithBmpPassword(SGBinary* out, const EncryptedData_t& encryptedData,
+                           const SGBinary& bmp) {
+    SGPKCS7EncryptedContentInfo record{};
+    int r = SGPKCS7ASN1C_GetEncryptedContentInfo(&record, &encryptedData.encryptedContentInfo);
+    int pbeType = 0;
+    if (r == 0) r = SGPKCS7Common_CreateCipherParameters(&pbeType, record.cipherId);
+    if (r == 0 && (!record.parameters || !record.parameters->length))
+        r = SG_PKCS7_ERR_NO_PBE_PARAMETERS;
+    Buffer plain;
+    int produced = 0;
+    if (r == 0) {
+        SGPKCS8EncryptedPrivateKeyInfo in{};
+        in.algorithm = pbeType;
+        in.parameters = record.parameters;
+        if (record.encryptedContent) in.encryptedData = *record.encryptedContent;
+        if (SG_GBW(SGBinary_Init)(&plain.b, in.encryptedData.length + 1) != 0)
+            r = SG_PKI_ERR_MEMORY;
+        if (r == 0 && bmp.length > INT_MAX) r = SG_PKI_ERR_OUT_OF_RANGE;
+        if (r == 0)
+            r = SGPKCS5DecryptUnicode(plain.b.data, &produced, &in, bmp.data,
+                                      static_cast<int>(bmp.length), &bmp);
+    }
+    SGPKCS7EncryptedContentInfo_Clear(&record);
+    if (r == 0 && produced > 0 &&
+        SG_GBW(SGBinary_Set)(out, plain.b.data, static_cast<uint32_t>(produced)) != 0)
+        r = SG_PKI_ERR_MEMORY;
+    return r;
+}
+
+int decryptSafe(SGBinary* out, const SGBinary& encryptedData, const SGBinary& password,
+                bool unicode) {
+    void* structure = nullptr;
+    if (SGPKCS7Content_Decode(&structure, &encryptedData, SG_PKCS7_ENCRYPTED_DATA) != 0)
+        return SG_PKCS12_ERR_CONTENT_INFO;
+    const auto* decoded = static_cast<const EncryptedData_t*>(structure);
+    const int r = unicode ? decryptWithBmpPassword(out, *decoded, password)
+                          : SGPKCS7EncryptedData_Decrypt(out, decoded, &password, nullptr);
+    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENCRYPTED_DATA);
+    return r;
 }
 
 // ------------------------------------------------------------------------------------------------

@@ -115,14 +115,24 @@ class PKCS12 : public ::testing::Test {
 // ------------------------------------------------------------------------------------------------
 // Reading openssl's files.
 
-// The files whose certificates are not in an EncryptedData.
-const char* const kReadable[] = {"c.p12",
+// Every form of the files openssl writes that the library reads: certificates in data or in
+// EncryptedData under each PKCS #12 scheme, keys shrouded under each scheme or PBES2, or plain.
+const char* const kReadable[] = {"a.p12",
+                                 "b.p12",
+                                 "c.p12",
                                  "d.p12",
+                                 "e.p12",
                                  "en.p12",
+                                 "f-key-2des.p12",
+                                 "f-key-rc2-128.p12",
+                                 "f-key-rc2-40.p12",
+                                 "f-key-rc4-128.p12",
                                  "fn-key-2des.p12",
                                  "fn-key-rc2-128.p12",
                                  "fn-key-rc2-40.p12",
                                  "fn-key-rc4-128.p12",
+                                 "f-cert-rc2-128.p12",
+                                 "f-cert-rc4-128.p12",
                                  "g.p12"};
 
 TEST_F(PKCS12, OpensslFilesDecodeIntoOneSafePerBagWithKeyCertificateAndChain) {
@@ -167,7 +177,7 @@ TEST_F(PKCS12, OpensslFilesDecodeIntoOneSafePerBagWithKeyCertificateAndChain) {
 
 TEST_F(PKCS12, FriendlyNameReadsAsUtf8AndSitsWithTheLocalKeyIdOnKeyAndEndEntity) {
     Pfx pfx;
-    ASSERT_EQ(pfx.decode(file("c.p12")), 0);
+    ASSERT_EQ(pfx.decode(file("a.p12")), 0);
     const Bytes keyId = opensslKeyId("sign.pem"), sign = file("sign.der");
     for (int i = 0; i < pfx.p.count; ++i) {
         const SGPKCS12SafeBag& bag = pfx.p.safes[i];
@@ -189,7 +199,7 @@ TEST_F(PKCS12, FriendlyNameReadsAsUtf8AndSitsWithTheLocalKeyIdOnKeyAndEndEntity)
 
 TEST_F(PKCS12, WrongPasswordGivesMacMismatchAndNoOutput) {
     Pfx pfx;
-    EXPECT_EQ(pfx.decode(file("c.p12"), "q1w2e3r4!#"), 10503);
+    EXPECT_EQ(pfx.decode(file("a.p12"), "q1w2e3r4!#"), 10503);
     EXPECT_EQ(pfx.p.count, 0);
     EXPECT_EQ(pfx.p.safes, nullptr);
 }
@@ -199,8 +209,10 @@ TEST_F(PKCS12, RefusedFilesGiveTheirCodes) {
         const char* file;
         int code;
     } cases[] = {
-        {"h.p12", 10003},   // SHA-256 MAC, OpenSSL 3's default
-        {"jn.p12", 20906},  // a third bag attribute, outside the OID table
+        {"h.p12", 10003},  // SHA-256 MAC, OpenSSL 3's default
+        {"i.p12", 10107},  // certificates in a PBES2 EncryptedData
+        {"j.p12", 20906},  // a third bag attribute, outside the OID table
+        {"jn.p12", 20906},
     };
     for (const Case& c : cases) {
         Pfx pfx;
@@ -216,7 +228,10 @@ TEST_F(PKCS12, LongAndHangulPasswordsOfOpensslFilesOpen) {
     struct Case {
         const char* file;
         std::string password;
-    } cases[] = {{"longn.p12", longPassword}, {"hanguln.p12", kHangulPassword}};
+    } cases[] = {{"long.p12", longPassword},
+                 {"longn.p12", longPassword},
+                 {"hangul.p12", kHangulPassword},
+                 {"hanguln.p12", kHangulPassword}};
     for (const Case& c : cases) {
         Pfx pfx;
         ASSERT_EQ(pfx.decode(file(c.file), c.password), 0) << c.file;
@@ -264,50 +279,57 @@ std::string opensslInfo(const fs::path& p12, const std::string& password,
 }
 
 TEST_F(PKCS12, WrittenPairReadsBackHereAndInOpenssl) {
-    const Written w = writePair(0);
-    ASSERT_FALSE(w.der.empty());
-    ASSERT_EQ(w.keyId.size(), 20u);
+    for (int flags : {0, 1}) {
+        SCOPED_TRACE(flags);
+        const Written w = writePair(flags);
+        ASSERT_FALSE(w.der.empty());
+        ASSERT_EQ(w.keyId.size(), 20u);
 
-    Pfx back;
-    ASSERT_EQ(back.decode(w.der), 0);
-    ASSERT_EQ(back.p.count, 4);  // one safe per bag once read
-    const Bytes sign = file("sign.der");
-    for (int i = 0; i < back.p.count; ++i) {
-        const SGPKCS12SafeBag& bag = back.p.safes[i];
-        const bool carriesId =
-            bag.bagType == SG_PKCS12_BAG_SHROUDED_KEY || bytesOf(bag.value) == sign;
-        if (!carriesId) {
-            EXPECT_EQ(bag.attributes, nullptr) << "CA certificates carry no localKeyId";
-            continue;
+        Pfx back;
+        ASSERT_EQ(back.decode(w.der), 0);
+        ASSERT_EQ(back.p.count, 4);  // one safe per bag once read
+        const Bytes sign = file("sign.der");
+        for (int i = 0; i < back.p.count; ++i) {
+            const SGPKCS12SafeBag& bag = back.p.safes[i];
+            const bool carriesId =
+                bag.bagType == SG_PKCS12_BAG_SHROUDED_KEY || bytesOf(bag.value) == sign;
+            if (!carriesId) {
+                EXPECT_EQ(bag.attributes, nullptr) << "CA certificates carry no localKeyId";
+                continue;
+            }
+            ASSERT_NE(bag.attributes, nullptr);
+            EXPECT_EQ(bytesOf(bag.attributes->localKeyId), w.keyId);
+            EXPECT_EQ(textOf(bag.attributes->friendlyName),
+                      "CN=Hong Gildong()0001, OU=personal, O=Brindlow Test, C=KR");
         }
-        ASSERT_NE(bag.attributes, nullptr);
-        EXPECT_EQ(bytesOf(bag.attributes->localKeyId), w.keyId);
-        EXPECT_EQ(textOf(bag.attributes->friendlyName),
-                  "CN=Hong Gildong()0001, OU=personal, O=Brindlow Test, C=KR");
-    }
-    const Pair p = pairOf(back.p, 0);
-    ASSERT_EQ(p.result, 0);
-    EXPECT_EQ(p.key, file("key.der"));
-    EXPECT_EQ(p.certificate, sign);
-    EXPECT_EQ(p.chain.size(), 2u);
+        const Pair p = pairOf(back.p, 0);
+        ASSERT_EQ(p.result, 0);
+        EXPECT_EQ(p.key, file("key.der"));
+        EXPECT_EQ(p.certificate, sign);
+        EXPECT_EQ(p.chain.size(), 2u);
 
-    testkit::Scratch scratch;
-    testkit::writeBytes(scratch / "ours.p12", w.der);
-    bool ok = false;
-    const std::string info = opensslInfo(scratch / "ours.p12", kPassword, "-info -nodes", &ok);
-    ASSERT_TRUE(ok) << info;
-    EXPECT_NE(info.find("MAC: sha1, Iteration 2048"), std::string::npos) << info;
-    EXPECT_NE(info.find("pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 1024"), std::string::npos)
-        << info;
-    EXPECT_EQ(countCertificates(info), 3);
-    // The key openssl takes out is ours, byte for byte as PrivateKeyInfo.
-    const std::string keyPem = (scratch / "k.pem").string();
-    ASSERT_TRUE(testkit::succeeds(
-        "openssl pkcs12 -in " + testkit::quote((scratch / "ours.p12").string()) + " -passin " +
-        testkit::quote("pass:" + kPassword) + " -nodes -nocerts -out " + testkit::quote(keyPem) +
-        " && openssl pkcs8 -topk8 -nocrypt -in " + testkit::quote(keyPem) + " -outform DER -out " +
-        testkit::quote(keyPem + ".der")));
-    EXPECT_EQ(testkit::readBytes(keyPem + ".der"), file("key.der"));
+        testkit::Scratch scratch;
+        testkit::writeBytes(scratch / "ours.p12", w.der);
+        bool ok = false;
+        const std::string info = opensslInfo(scratch / "ours.p12", kPassword, "-info -nodes", &ok);
+        ASSERT_TRUE(ok) << info;
+        EXPECT_NE(info.find("MAC: sha1, Iteration 2048"), std::string::npos) << info;
+        EXPECT_NE(info.find("pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 1024"), std::string::npos)
+            << info;
+        EXPECT_EQ(countCertificates(info), 3);
+        // The key openssl takes out is ours, byte for byte as PrivateKeyInfo.
+        const std::string keyPem = (scratch / "k.pem").string();
+        ASSERT_TRUE(testkit::succeeds(
+            "openssl pkcs12 -in " + testkit::quote((scratch / "ours.p12").string()) + " -passin " +
+            testkit::quote("pass:" + kPassword) + " -nodes -nocerts -out " +
+            testkit::quote(keyPem) + " && openssl pkcs8 -topk8 -nocrypt -in " +
+            testkit::quote(keyPem) + " -outform DER -out " + testkit::quote(keyPem + ".der")));
+        EXPECT_EQ(testkit::readBytes(keyPem + ".der"), file("key.der"));
+        // Flags 1 puts both safes in EncryptedData under the three-key triple DES.
+        const size_t encrypted =
+            info.find("PKCS7 Encrypted data: pbeWithSHA1And3-KeyTripleDES-CBC");
+        EXPECT_EQ(encrypted != std::string::npos, flags == 1) << info;
+    }
 }
 
 TEST_F(PKCS12, Rsa8192KeyIsWrittenAndOpensslReadsIt) {
@@ -349,6 +371,14 @@ TEST_F(PKCS12, EncryptedSafesNeedAPassword) {
     EXPECT_EQ(SGPKCS12PFX_Encode(&out, &pfx.p, &empty, &option), 10111);
     EXPECT_EQ(SGPKCS12PFX_Encode(&out, &pfx.p, &empty, nullptr), 10010);
     EXPECT_EQ(out.length, 0u);
+    // With a password both safes are encrypted and read back.
+    Bytes der;
+    ASSERT_EQ(pfx.encode(&der), 0);
+    Pfx back;
+    ASSERT_EQ(back.decode(der), 0);
+    EXPECT_EQ(back.p.count, 2);
+    EXPECT_EQ(pairOf(back.p, 0).key, key);
+    EXPECT_EQ(back.decode(der, "wrong"), 10503);
 }
 
 TEST_F(PKCS12, EncodingTwiceKeepsTheKeyShroudedOnce) {
@@ -375,18 +405,22 @@ TEST_F(PKCS12, EncodingTwiceKeepsTheKeyShroudedOnce) {
 }
 
 TEST_F(PKCS12, HangulPasswordKeepsTheWidenedFormWhenWrittenAndOpenInBothForms) {
-    const Written w = writePair(0, kHangulPassword);
-    Pfx back;
-    ASSERT_EQ(back.decode(w.der, kHangulPassword), 0);
-    EXPECT_EQ(pairOf(back.p, 0).key, file("key.der"));
-    // The widened form is not the standard one: openssl opens ours only through its fallback.
-    testkit::Scratch scratch;
-    testkit::writeBytes(scratch / "ours.p12", w.der);
-    bool ok = false;
-    const std::string info = opensslInfo(scratch / "ours.p12", kHangulPassword, "-nodes", &ok);
-    EXPECT_TRUE(ok) << info;
-    EXPECT_NE(info.find("Warning: using broken algorithm"), std::string::npos) << info;
-    EXPECT_NE(info.find("PRIVATE KEY"), std::string::npos) << info;
+    for (int flags : {0, 1}) {
+        SCOPED_TRACE(flags);
+        const Written w = writePair(flags, kHangulPassword);
+        Pfx back;
+        ASSERT_EQ(back.decode(w.der, kHangulPassword), 0);
+        EXPECT_EQ(pairOf(back.p, 0).key, file("key.der"));
+        // The widened form is not the standard one: openssl opens ours only through its fallback.
+        testkit::Scratch scratch;
+        testkit::writeBytes(scratch / "ours.p12", w.der);
+        bool ok = false;
+        const std::string info = opensslInfo(scratch / "ours.p12", kHangulPassword, "-nodes", &ok);
+        EXPECT_TRUE(ok) << info;
+        EXPECT_NE(info.find("Warning: using broken algorithm"), std::string::npos) << info;
+        EXPECT_NE(info.find("PRIVATE KEY"), std::string::npos) << info;
+        EXPECT_EQ(countCertificates(info), 3) << info;
+    }
 }
 
 TEST_F(PKCS12, DefaultFriendlyNameIsCutAtACharacterBoundary) {
