@@ -107,6 +107,13 @@ int SGPKCS5Decrypt(unsigned char* output, int* outputLength,
                    const SGPKCS8EncryptedPrivateKeyInfo* in, const unsigned char* password,
                    int passwordLength);
 
+/* As SGPKCS5Decrypt, but the PKCS #12 types 4 to 9 derive from bmpPassword, the password's
+ * standard BMPString form (as for SGPKCS5_PBE_PKCS12Unicode); the other types use the password
+ * bytes. 10001 also for a missing bmpPassword. */
+int SGPKCS5DecryptUnicode(unsigned char* output, int* outputLength,
+                          const SGPKCS8EncryptedPrivateKeyInfo* in, const unsigned char* password,
+                          int passwordLength, const SGBinary* bmpPassword);
+
 /* PKCS #12 types 4 to 9: decodes PBEParameter and derives key (ID 1) and IV (ID 2, the cipher's
  * block length) into out, with digest 3, the cipher id, CBC and PKCS #7. out's key, salt and iv
  * are replaced by new buffers only on success (what they held is not released: pass a zeroed or
@@ -143,6 +150,12 @@ int SGPBKDF2(unsigned char* output, const unsigned char* password, int passwordL
  * digest's codes. */
 int SGPKCS5_PBE_PKCS12(SGBinary* out, int id, const SGBinary* salt, int iterations,
                        const SGBinary* password, int n, int digestId);
+
+/* As SGPKCS5_PBE_PKCS12 with the password already in the standard BMPString form (UTF-16
+ * big-endian, two bytes a character, without the terminator, which is appended): for files
+ * whose password other software converted that way. */
+int SGPKCS5_PBE_PKCS12Unicode(SGBinary* out, int id, const SGBinary* salt, int iterations,
+                              const SGBinary* bmpPassword, int n, int digestId);
 
 /* PBES1 types 1 and 2: decodes PBEParameter, derives the key and IV, sets digest 3, cipher 3,
  * CBC, PKCS #7. out as for SGPKCS5_GetPKCS12PBEParam; its codes, with 10003 for other types. */

@@ -318,14 +318,16 @@ int pbkdf2(unsigned char* output, const unsigned char* password, int passwordLen
 }
 
 // RFC 7292 appendix B.2 into out (n bytes).
+// preformed: the password is already the BMPString form (two bytes a character), so it is taken
+// as it is, and only the terminating 00 00 is appended.
 int pkcs12Derive(unsigned char* out, int id, const unsigned char* salt, size_t saltLength,
                  int iterations, const unsigned char* password, size_t passwordLength, size_t n,
-                 int digestId) {
+                 int digestId, bool preformed = false) {
     int uInt = 0, vInt = 0;
     if (int r = digestSizes(digestId, &uInt, &vInt)) return r;
     const size_t u = static_cast<size_t>(uInt), v = static_cast<size_t>(vInt);
     // Widened password: 00 b for each byte, then 00 00.
-    const size_t widened = 2 * passwordLength + 2;
+    const size_t widened = preformed ? passwordLength + 2 : 2 * passwordLength + 2;
     const size_t sLength = v * ((saltLength + v - 1) / v);
     const size_t pLength = v * ((widened + v - 1) / v);
     Secret I;
@@ -334,7 +336,10 @@ int pkcs12Derive(unsigned char* out, int id, const unsigned char* salt, size_t s
     for (size_t i = 0; i < sLength; ++i) p[i] = salt[i % saltLength];
     for (size_t i = 0; i < pLength; ++i) {
         const size_t k = i % widened;
-        p[sLength + i] = k % 2 == 0 || k / 2 >= passwordLength ? 0 : password[k / 2];
+        if (preformed)
+            p[sLength + i] = k < passwordLength ? password[k] : 0;
+        else
+            p[sLength + i] = k % 2 == 0 || k / 2 >= passwordLength ? 0 : password[k / 2];
     }
     unsigned char D[kMaxBlock], A[kMaxDigest], B[kMaxBlock];
     std::memset(D, id, v);
@@ -375,11 +380,11 @@ int pkcs12Derive(unsigned char* out, int id, const unsigned char* salt, size_t s
 
 // The PKCS #12 derivation into a Secret.
 int pkcs12Into(Secret& out, int id, const SGBinary& salt, int iterations,
-               const unsigned char* password, int passwordLength, int n) {
+               const unsigned char* password, int passwordLength, int n, bool preformed = false) {
     if (!out.allocate(static_cast<size_t>(n))) return SG_PKI_ERR_MEMORY;
     return pkcs12Derive(out.data(), id, salt.data, salt.length, iterations, password,
-                        static_cast<size_t>(passwordLength), static_cast<size_t>(n),
-                        SG_DIGEST_SHA1);
+                        static_cast<size_t>(passwordLength), static_cast<size_t>(n), SG_DIGEST_SHA1,
+                        preformed);
 }
 
 // An INTEGER that must be a positive 32-bit value; 20904 otherwise.
@@ -662,6 +667,70 @@ SGBinary binaryOf(Secret& s) {
     return SGBinary{s.data(), static_cast<uint32_t>(s.size())};
 }
 
+int getPkcs12Param(SGPKCS5PBESParam* out, const unsigned char* password, int passwordLength,
+                   const SGBinary* parameters, int pbeType, bool preformed) {
+    if (!out || badBytes(password, passwordLength) || !parameters) return SG_PKI_ERR_ARGUMENT;
+    const Pkcs12Type* t = pkcs12Type(pbeType);
+    if (!t) return SG_PKI_ERR_UNKNOWN_ALGORITHM;
+    if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
+    return guarded([&]() -> int {
+        Secret salt, key, iv;
+        int iterations = 0;
+        if (int r = decodePbeParameter(salt, &iterations, parameters)) return r;
+        SGCipherInfo info{};
+        if (int r = SG_GCW(SGCipher_GetInfo)(&info, t->cipherId)) return r;
+        const SGBinary s = binaryOf(salt);
+        if (int r = pkcs12Into(key, SG_PKCS12_ID_KEY, s, iterations, password, passwordLength,
+                               t->keyLength, preformed))
+            return r;
+        if (int r = pkcs12Into(iv, SG_PKCS12_ID_IV, s, iterations, password, passwordLength,
+                               info.blockSize, preformed))
+            return r;
+        fill(*out, pbeType, iterations, SG_DIGEST_SHA1, t->cipherId, key, salt, iv);
+        return 0;
+    });
+}
+
+int decryptWith(unsigned char* output, int* outputLength, const SGPKCS8EncryptedPrivateKeyInfo* in,
+                const unsigned char* password, int passwordLength, const SGBinary* bmp) {
+    if (!output || !outputLength || !in || badBytes(password, passwordLength) ||
+        (!in->encryptedData.data && in->encryptedData.length) || in->encryptedData.length > INT_MAX)
+        return SG_PKI_ERR_ARGUMENT;
+    if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
+    SGPKCS5PBESParam work{};
+    int r = 0;
+    try {
+        const int type = in->algorithm;
+        static const SGBinary kNoParameters{};
+        const SGBinary* parameters = in->parameters ? in->parameters : &kNoParameters;
+        if (pkcs12Type(type))
+            r = bmp ? getPkcs12Param(&work, bmp->data, static_cast<int>(bmp->length), parameters,
+                                     type, true)
+                    : getPkcs12Param(&work, password, passwordLength, parameters, type, false);
+        else if (type == SG_PBE_PBES2)
+            r = SGPKCS5_GetPBES2Param(&work, password, passwordLength, parameters);
+        else if (type == SG_PBE_KISA_SEED_CBC || type == SG_PBE_KISA_SHA1_SEED_CBC)
+            r = SGPKCS5_GetPBES1Param(&work, password, passwordLength, parameters, type);
+        else
+            r = SG_PKI_ERR_UNKNOWN_ALGORITHM;
+        Secret plain;
+        uint32_t produced = 0;
+        if (r == 0 && !plain.allocate(in->encryptedData.length)) r = SG_PKI_ERR_MEMORY;
+        if (r == 0)
+            r = runCipher(true, work, in->encryptedData.data, in->encryptedData.length,
+                          plain.data(), &produced);
+        if (r == 0 && produced > in->encryptedData.length) r = SG_PKI_ERR_INTERNAL;
+        if (r == 0) {
+            if (produced) std::memcpy(output, plain.data(), produced);
+            *outputLength = static_cast<int>(produced);
+        }
+    } catch (...) {
+        r = SG_PKI_ERR_INTERNAL;
+    }
+    SGPKCS5PBESParam_Clear(&work);
+    return r;
+}
+
 }  // namespace
 
 extern "C" {
@@ -694,6 +763,23 @@ int SGPKCS5_PBE_PKCS12(SGBinary* out, int id, const SGBinary* salt, int iteratio
         const int r = pkcs12Derive(result.data(), id, salt ? salt->data : nullptr,
                                    salt ? salt->length : 0, iterations, password->data,
                                    password->length, static_cast<size_t>(n), digestId);
+        if (r == 0) result.moveTo(out);
+        return r;
+    });
+}
+
+int SGPKCS5_PBE_PKCS12Unicode(SGBinary* out, int id, const SGBinary* salt, int iterations,
+                              const SGBinary* password, int n, int digestId) {
+    if (!out || badPassword(password) || id < SG_PKCS12_ID_KEY || id > SG_PKCS12_ID_MAC || n < 0 ||
+        (salt && !salt->data && salt->length))
+        return SG_PKI_ERR_ARGUMENT;
+    if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
+    return guarded([&]() -> int {
+        Secret result;
+        if (!result.allocate(static_cast<size_t>(n))) return SG_PKI_ERR_MEMORY;
+        const int r = pkcs12Derive(result.data(), id, salt ? salt->data : nullptr,
+                                   salt ? salt->length : 0, iterations, password->data,
+                                   password->length, static_cast<size_t>(n), digestId, true);
         if (r == 0) result.moveTo(out);
         return r;
     });
@@ -737,26 +823,7 @@ int SGPKCS5_GetPBES2Param(SGPKCS5PBESParam* out, const unsigned char* password, 
 
 int SGPKCS5_GetPKCS12PBEParam(SGPKCS5PBESParam* out, const unsigned char* password,
                               int passwordLength, const SGBinary* parameters, int pbeType) {
-    if (!out || badBytes(password, passwordLength) || !parameters) return SG_PKI_ERR_ARGUMENT;
-    const Pkcs12Type* t = pkcs12Type(pbeType);
-    if (!t) return SG_PKI_ERR_UNKNOWN_ALGORITHM;
-    if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    return guarded([&]() -> int {
-        Secret salt, key, iv;
-        int iterations = 0;
-        if (int r = decodePbeParameter(salt, &iterations, parameters)) return r;
-        SGCipherInfo info{};
-        if (int r = SG_GCW(SGCipher_GetInfo)(&info, t->cipherId)) return r;
-        const SGBinary s = binaryOf(salt);
-        if (int r = pkcs12Into(key, SG_PKCS12_ID_KEY, s, iterations, password, passwordLength,
-                               t->keyLength))
-            return r;
-        if (int r = pkcs12Into(iv, SG_PKCS12_ID_IV, s, iterations, password, passwordLength,
-                               info.blockSize))
-            return r;
-        fill(*out, pbeType, iterations, SG_DIGEST_SHA1, t->cipherId, key, salt, iv);
-        return 0;
-    });
+    return getPkcs12Param(out, password, passwordLength, parameters, pbeType, false);
 }
 
 int SGPKCS5_SetPKCS12PBESParam(unsigned char* output, unsigned int* outputLength,
@@ -958,40 +1025,16 @@ int SGPKCS5Encrypt(SGPKCS8EncryptedPrivateKeyInfo* out, const unsigned char* dat
 int SGPKCS5Decrypt(unsigned char* output, int* outputLength,
                    const SGPKCS8EncryptedPrivateKeyInfo* in, const unsigned char* password,
                    int passwordLength) {
-    if (!output || !outputLength || !in || badBytes(password, passwordLength) ||
-        (!in->encryptedData.data && in->encryptedData.length) || in->encryptedData.length > INT_MAX)
+    return decryptWith(output, outputLength, in, password, passwordLength, nullptr);
+}
+
+int SGPKCS5DecryptUnicode(unsigned char* output, int* outputLength,
+                          const SGPKCS8EncryptedPrivateKeyInfo* in, const unsigned char* password,
+                          int passwordLength, const SGBinary* bmpPassword) {
+    if (!bmpPassword || (!bmpPassword->data && bmpPassword->length) ||
+        bmpPassword->length > INT_MAX)
         return SG_PKI_ERR_ARGUMENT;
-    if (!cryptoReady()) return SG_PKI_ERR_INTERNAL;
-    SGPKCS5PBESParam work{};
-    int r = 0;
-    try {
-        const int type = in->algorithm;
-        static const SGBinary kNoParameters{};
-        const SGBinary* parameters = in->parameters ? in->parameters : &kNoParameters;
-        if (pkcs12Type(type))
-            r = SGPKCS5_GetPKCS12PBEParam(&work, password, passwordLength, parameters, type);
-        else if (type == SG_PBE_PBES2)
-            r = SGPKCS5_GetPBES2Param(&work, password, passwordLength, parameters);
-        else if (type == SG_PBE_KISA_SEED_CBC || type == SG_PBE_KISA_SHA1_SEED_CBC)
-            r = SGPKCS5_GetPBES1Param(&work, password, passwordLength, parameters, type);
-        else
-            r = SG_PKI_ERR_UNKNOWN_ALGORITHM;
-        Secret plain;
-        uint32_t produced = 0;
-        if (r == 0 && !plain.allocate(in->encryptedData.length)) r = SG_PKI_ERR_MEMORY;
-        if (r == 0)
-            r = runCipher(true, work, in->encryptedData.data, in->encryptedData.length,
-                          plain.data(), &produced);
-        if (r == 0 && produced > in->encryptedData.length) r = SG_PKI_ERR_INTERNAL;
-        if (r == 0) {
-            if (produced) std::memcpy(output, plain.data(), produced);
-            *outputLength = static_cast<int>(produced);
-        }
-    } catch (...) {
-        r = SG_PKI_ERR_INTERNAL;
-    }
-    SGPKCS5PBESParam_Clear(&work);
-    return r;
+    return decryptWith(output, outputLength, in, password, passwordLength, bmpPassword);
 }
 
 }  // extern "C"

@@ -11,6 +11,8 @@
 #include "SGCertificateStorage.h"
 #include "SGCertificateValidator.h"
 #include "SGLDAP.h"
+#include "SGPEM.h"
+#include "SGPKCS12.h"
 #include "SGPKCS5.h"
 #include "SGPKCS7EnvelopedData.h"
 #include "SGPKCS7SignedData.h"
@@ -54,8 +56,8 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGX509Certificate_ConvertAlgorithmIdentifier),   // 18
     SLOT(SGX509Certificate_ToDSParameters),               // 19
     SLOT(SGX509Certificate_Generate),                     // 20
-    PENDING(SGPEM_Encode),                                // 21
-    PENDING(SGPEM_Decode),                                // 22
+    SLOT(SGPEM_Encode),                                   // 21
+    SLOT(SGPEM_Decode),                                   // 22
     SLOT(SGCertificateSet_SetOption),                     // 23
     SLOT(SGCertificateSet_Add),                           // 24
     SLOT(SGCertificateSet_AddSet),                        // 25
@@ -98,14 +100,14 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS7EnvelopedDataParameters_Reset),           // 62
     SLOT(SGPKCS7EncryptedData_Encrypt),                   // 63
     SLOT(SGPKCS7EncryptedData_Decrypt),                   // 64
-    PENDING(SGPKCS12PFX_AddCertificate),                  // 65
-    PENDING(SGPKCS12PFX_AddKey),                          // 66
-    PENDING(SGPKCS12PFX_AddPKCS8ShroudedKey),             // 67
-    PENDING(SGPKCS12PFX_Encode),                          // 68
-    PENDING(SGPKCS12PFX_Decode),                          // 69
-    PENDING(SGPKCS12PFX_Clear),                           // 70
-    PENDING(SGPKCS12PFX_GetCertificateAndKey),            // 71
-    PENDING(SGPKCS12PFX_AddCertificateAndKey),            // 72
+    SLOT(SGPKCS12PFX_AddCertificate),                     // 65
+    SLOT(SGPKCS12PFX_AddKey),                             // 66
+    SLOT(SGPKCS12PFX_AddPKCS8ShroudedKey),                // 67
+    SLOT(SGPKCS12PFX_Encode),                             // 68
+    SLOT(SGPKCS12PFX_Decode),                             // 69
+    SLOT(SGPKCS12PFX_Clear),                              // 70
+    SLOT(SGPKCS12PFX_GetCertificateAndKey),               // 71
+    SLOT(SGPKCS12PFX_AddCertificateAndKey),               // 72
     PENDING(SGKISAHashContent_Encode),                    // 73
     PENDING(SGKISAVID_Verify),                            // 74
     PENDING(SGKISASignatureToken_GetSignerInfo),          // 75

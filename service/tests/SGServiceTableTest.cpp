@@ -70,10 +70,11 @@ TEST_F(ServiceFill, TheExportedTableIsFilledLikeAnyOther) {
 TEST_F(ServiceFill, SlotsOfLaterComponentsAnswerNotImplemented) {
     void* table[SG_SERVICE_TABLE_SLOTS];
     ASSERT_EQ(SGServiceWrapper_GetList(table), 0);
-    for (int slot : {SGServiceSlot_SGCMP_Issue, SGServiceSlot_SGPEM_Encode}) {
+    for (int slot : {SGServiceSlot_SGCMP_Issue, SGServiceSlot_SGCertificateSet_Remove}) {
         EXPECT_EQ(table[slot], reinterpret_cast<void*>(&SGService_PendingInt)) << slot;
     }
-    EXPECT_EQ(reinterpret_cast<int (*)(void)>(table[SGServiceSlot_SGPEM_Encode])(), 10010);
+    EXPECT_EQ(reinterpret_cast<int (*)(void)>(table[SGServiceSlot_SGCertificateSet_Remove])(),
+              10010);
     EXPECT_EQ(SGServiceSlot_SGPEM_Encode, 21);
     EXPECT_EQ(SGServiceSlot_SGCertificateValidator_ValidateFullPath, 86);
 }
