@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCertificates.h"
 #include "SGCertificateSet.h"
 #include "SGCertificateStorage.h"
 #include "SGServiceTable.h"
@@ -24,50 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
+using benchpki::derOf;
+using benchpki::makeCertificate;
+
 constexpr int kCaFiles = 1000;
-
-void addExtension(X509* x, X509* issuer, int nid, const char* value) {
-    X509V3_CTX ctx;
-    X509V3_set_ctx(&ctx, issuer, x, nullptr, nullptr, 0);
-    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-    X509_add_ext(x, ext, -1);
-    X509_EXTENSION_free(ext);
-}
-
-// A certificate of the subject CN for the key, signed by the issuer (itself when null).
-X509* makeCertificate(const std::string& cn, long serial, EVP_PKEY* key, X509* issuer,
-                      EVP_PKEY* issuerKey, bool ca, const char* keyIdentifier) {
-    X509* x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), -86400);
-    X509_gmtime_adj(X509_getm_notAfter(x), 3650L * 86400);
-    X509_NAME* name = X509_get_subject_name(x);
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("KR"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>("KISA"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
-    X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
-    X509_set_pubkey(x, key);
-    addExtension(x, issuer ? issuer : x, NID_basic_constraints,
-                 ca ? "critical,CA:TRUE" : "CA:FALSE");
-    addExtension(x, issuer ? issuer : x, NID_key_usage,
-                 ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
-    addExtension(x, issuer ? issuer : x, NID_subject_key_identifier, keyIdentifier);
-    if (issuer) addExtension(x, issuer, NID_authority_key_identifier, "keyid");
-    X509_sign(x, issuerKey, EVP_sha256());
-    return x;
-}
-
-Bytes derOf(X509* x) {
-    unsigned char* out = nullptr;
-    const int n = i2d_X509(x, &out);
-    Bytes bytes(out, out + n);
-    OPENSSL_free(out);
-    return bytes;
-}
 
 Bytes readFile(const fs::path& path) {
     Bytes bytes;
@@ -105,36 +66,27 @@ struct Tree {
         EVP_PKEY* rootKey = EVP_RSA_gen(2048);
         EVP_PKEY* caKey = EVP_RSA_gen(2048);
         EVP_PKEY* leafKey = EVP_RSA_gen(2048);
-        EVP_PKEY* otherKey = EVP_EC_gen("P-256");
         store = X509_STORE_new();
         X509* root = makeCertificate("Bench Root", 1, rootKey, nullptr, rootKey, true, "hash");
         X509* ca = makeCertificate("Bench CA", 2, caKey, root, rootKey, true, "hash");
         leafX509 = makeCertificate("Bench Leaf", 3, leafKey, ca, caKey, false, "hash");
         leaf = derOf(leafX509);
-        X509* otherIssuer =
-            makeCertificate("Other Issuer", 4, otherKey, nullptr, otherKey, true, "hash");
         auto add = [&](X509* x, const std::string& name) {
             files.push_back(kisa / name);
             writeFile(files.back(), derOf(x));
             X509_STORE_add_cert(store, x);
         };
         // The chain's two CAs sit in the middle of the folder.
-        for (int i = 0; i < kCaFiles - 2; ++i) {
-            if (i == kCaFiles / 2) {
+        int others = 0;
+        benchpki::otherCertificates(
+            kCaFiles, caKey,
+            [&](X509* other) { add(other, "other-" + std::to_string(others++) + ".der"); },
+            [&] {
                 add(root, "root.der");
                 add(ca, "ca.der");
-            }
-            char ski[64];
-            std::snprintf(ski, sizeof ski, "%040X", i + 0x100);
-            X509* other = makeCertificate("Other CA " + std::to_string(i), 100 + i, caKey,
-                                          otherIssuer, otherKey, true, ski);
-            add(other, "other-" + std::to_string(i) + ".der");
-            X509_free(other);
-        }
+            });
         X509_free(root);
         X509_free(ca);
-        X509_free(otherIssuer);
-        EVP_PKEY_free(otherKey);
         EVP_PKEY_free(rootKey);
         EVP_PKEY_free(caKey);
         EVP_PKEY_free(leafKey);

@@ -12,6 +12,7 @@ packages=(
   slapd ldap-utils pkexec
   python3 python3-cryptography-vectors strace
   clang libclang-rt-14-dev
+  valgrind
 )
 
 missing=()

@@ -1,5 +1,8 @@
 #include "SGARIA.h"
 
+#include <immintrin.h>
+
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -166,6 +169,33 @@ inline void ariaBlock(unsigned char* out, const unsigned char* in, const Schedul
     for (int w = 0; w < 4; ++w) store32(out + 4 * w, lastSubWord(x[w] ^ last[w]) ^ whitening[w]);
 }
 
+// Several blocks at once on the tables, round by round, so that the lookups of one block overlap
+// those of the others; where the processor has no GFNI.
+constexpr int kAriaLanes = 4;
+
+inline void ariaBlocks(unsigned char* out, const unsigned char* in, const Schedule* s) {
+    uint32_t x[kAriaLanes][4];
+#pragma GCC unroll 4
+    for (int j = 0; j < kAriaLanes; ++j)
+        for (int w = 0; w < 4; ++w) x[j][w] = load32(in + 16 * j + 4 * w);
+    const int n = s->rounds;
+    int i = 0;
+    for (; i < n - 2; i += 2) {
+#pragma GCC unroll 4
+        for (auto& b : x) roundFunction<0>(b, s->rk[i]);
+#pragma GCC unroll 4
+        for (auto& b : x) roundFunction<1>(b, s->rk[i + 1]);
+    }
+#pragma GCC unroll 4
+    for (auto& b : x) roundFunction<0>(b, s->rk[i]);
+    const uint32_t* last = s->rk[n - 1];
+    const uint32_t* whitening = s->rk[n];
+#pragma GCC unroll 4
+    for (int j = 0; j < kAriaLanes; ++j)
+        for (int w = 0; w < 4; ++w)
+            store32(out + 16 * j + 4 * w, lastSubWord(x[j][w] ^ last[w]) ^ whitening[w]);
+}
+
 // The byte-level diffusion layer A, used for the decryption keys.
 void diffuseBytes(uint32_t (&w)[4]) {
     uint32_t t0 = w[0], t1 = w[1], t2 = w[2], t3 = w[3];
@@ -209,14 +239,225 @@ constexpr uint32_t kC[3][4] = {{0x517cc1b7, 0x27220a94, 0xfe13abe8, 0xfa9a6ee0},
                                {0x6db14acc, 0x9e21c820, 0xff28b1d5, 0xef5de2b0},
                                {0xdb92371d, 0x2126e970, 0x03249775, 0x04e8c90e}};
 
+// ---- Sixteen blocks at once with the processor's GFNI instructions -------------------------
+// The blocks are transposed so that vector j holds byte j of all sixteen: every byte position
+// then takes one S-box, which GF2P8AFFINEINVQB computes as an affine map of the inverse in
+// GF(2^8) (ARIA's field is AES's), and the diffusion layer becomes XORs of whole vectors, with
+// its byte permutations a renaming of the vectors.
+
+// An affine map's matrix as GF2P8AFFINEQB takes it: byte 7 - i of the word is the row of
+// output bit i. columns[j] is the image of input bit j.
+constexpr uint64_t gfniMatrix(const unsigned char (&columns)[8]) {
+    uint64_t m = 0;
+    for (int i = 0; i < 8; ++i) {
+        unsigned row = 0;
+        for (int j = 0; j < 8; ++j)
+            if (columns[j] >> i & 1) row |= 1u << j;
+        m |= uint64_t{row} << (8 * (7 - i));
+    }
+    return m;
+}
+
+struct Linear {
+    unsigned char columns[8];
+};
+
+constexpr unsigned apply(const Linear& l, unsigned v) {
+    return linear(l.columns, v);
+}
+
+// The inverse of an invertible linear map, column by column: the preimage of each basis vector.
+constexpr Linear inverse(const Linear& l) {
+    Linear r{};
+    for (unsigned v = 0; v < 256; ++v)
+        for (int i = 0; i < 8; ++i)
+            if (apply(l, v) == (1u << i)) r.columns[i] = static_cast<unsigned char>(v);
+    return r;
+}
+
+// SB2 is B(x^247) + e2 and x^247 = (x^-1)^8; x -> x^8 is linear, so SB2 is the affine map
+// B F8 of the inverse.
+constexpr Linear makeSb2Linear() {
+    Linear r{};
+    for (int j = 0; j < 8; ++j)
+        r.columns[j] = static_cast<unsigned char>(linear(kB, gfPow(1u << j, 8)));
+    return r;
+}
+
+constexpr Linear kSb1Linear = {{0x1f, 0x3e, 0x7c, 0xf8, 0xf1, 0xe3, 0xc7, 0x8f}};
+constexpr Linear kSb2Linear = makeSb2Linear();
+constexpr Linear kSb1Inverse = inverse(kSb1Linear);
+constexpr Linear kSb2Inverse = inverse(kSb2Linear);
+constexpr uint64_t kIdentity = 0x0102040810204080ull;
+
+struct GfniBox {
+    uint64_t matrix;    // SB1, SB2: applied after the inverse; SB3, SB4: before it
+    unsigned char add;  // the constant of that affine step
+    bool invertAfter;   // SB3, SB4: the inverse comes last
+};
+// SB1 = A x^-1 + 63, SB2 = (B F8) x^-1 + e2; their inverses invert after the inverse affine map.
+constexpr GfniBox kBoxes[4] = {
+    {gfniMatrix(kSb1Linear.columns), 0x63, false},
+    {gfniMatrix(kSb2Linear.columns), 0xe2, false},
+    {gfniMatrix(kSb1Inverse.columns), static_cast<unsigned char>(apply(kSb1Inverse, 0x63)), true},
+    {gfniMatrix(kSb2Inverse.columns), static_cast<unsigned char>(apply(kSb2Inverse, 0xe2)), true}};
+
+bool detectGfni() {
+    return __builtin_cpu_supports("gfni") && __builtin_cpu_supports("avx");
+}
+
+std::atomic<bool> gGfni{detectGfni()};
+
+#pragma GCC push_options
+#pragma GCC target("gfni,avx")
+
+// Transposes sixteen 16-byte rows; its own inverse.
+inline void transpose16(__m128i (&x)[16]) {
+    __m128i t[16];
+    for (int i = 0; i < 8; ++i) {
+        t[2 * i] = _mm_unpacklo_epi8(x[2 * i], x[2 * i + 1]);
+        t[2 * i + 1] = _mm_unpackhi_epi8(x[2 * i], x[2 * i + 1]);
+    }
+    for (int g = 0; g < 4; ++g) {
+        x[4 * g] = _mm_unpacklo_epi16(t[4 * g], t[4 * g + 2]);
+        x[4 * g + 1] = _mm_unpackhi_epi16(t[4 * g], t[4 * g + 2]);
+        x[4 * g + 2] = _mm_unpacklo_epi16(t[4 * g + 1], t[4 * g + 3]);
+        x[4 * g + 3] = _mm_unpackhi_epi16(t[4 * g + 1], t[4 * g + 3]);
+    }
+    for (int h = 0; h < 2; ++h)
+        for (int k = 0; k < 4; ++k) {
+            t[8 * h + 2 * k] = _mm_unpacklo_epi32(x[8 * h + k], x[8 * h + 4 + k]);
+            t[8 * h + 2 * k + 1] = _mm_unpackhi_epi32(x[8 * h + k], x[8 * h + 4 + k]);
+        }
+    for (int m = 0; m < 8; ++m) {
+        x[2 * m] = _mm_unpacklo_epi64(t[m], t[8 + m]);
+        x[2 * m + 1] = _mm_unpackhi_epi64(t[m], t[8 + m]);
+    }
+}
+
+template <int Box>
+inline __m128i gfniBox(__m128i v) {
+    constexpr GfniBox b = kBoxes[Box];
+    const __m128i matrix = _mm_set1_epi64x(static_cast<long long>(b.matrix));
+    if constexpr (!b.invertAfter) return _mm_gf2p8affineinv_epi64_epi8(v, matrix, b.add);
+    const __m128i identity = _mm_set1_epi64x(static_cast<long long>(kIdentity));
+    return _mm_gf2p8affineinv_epi64_epi8(_mm_gf2p8affine_epi64_epi8(v, matrix, b.add), identity, 0);
+}
+
+// The substitution layer on transposed state: byte k of each word takes box kLayer[L][k].
+template <int Layer>
+inline void substitute(__m128i (&b)[16]) {
+    for (int w = 0; w < 4; ++w) {
+        b[4 * w] = gfniBox<kLayer[Layer][0]>(b[4 * w]);
+        b[4 * w + 1] = gfniBox<kLayer[Layer][1]>(b[4 * w + 1]);
+        b[4 * w + 2] = gfniBox<kLayer[Layer][2]>(b[4 * w + 2]);
+        b[4 * w + 3] = gfniBox<kLayer[Layer][3]>(b[4 * w + 3]);
+    }
+}
+
+// mixWords on the four words, byte position by byte position.
+inline void mixWordVectors(__m128i (&b)[16]) {
+    for (int k = 0; k < 4; ++k) {
+        __m128i &t0 = b[k], &t1 = b[4 + k], &t2 = b[8 + k], &t3 = b[12 + k];
+        t1 = _mm_xor_si128(t1, t2);
+        t2 = _mm_xor_si128(t2, t3);
+        t0 = _mm_xor_si128(t0, t1);
+        t3 = _mm_xor_si128(t3, t1);
+        t2 = _mm_xor_si128(t2, t0);
+        t1 = _mm_xor_si128(t1, t2);
+    }
+}
+
+// The diffusion layer: each byte of a word becomes the XOR of the other three, then diffuse()
+// with the byte moves inside words 1, 2 and 3 done by swapping vectors.
+inline void diffuseVectors(__m128i (&b)[16]) {
+    for (int w = 0; w < 4; ++w) {
+        const __m128i all = _mm_xor_si128(_mm_xor_si128(b[4 * w], b[4 * w + 1]),
+                                          _mm_xor_si128(b[4 * w + 2], b[4 * w + 3]));
+        for (int k = 0; k < 4; ++k) b[4 * w + k] = _mm_xor_si128(b[4 * w + k], all);
+    }
+    mixWordVectors(b);
+    std::swap(b[4], b[5]);  // swapBytePairs
+    std::swap(b[6], b[7]);
+    std::swap(b[8], b[10]);  // swapHalves
+    std::swap(b[9], b[11]);
+    std::swap(b[12], b[15]);  // bswap
+    std::swap(b[13], b[14]);
+    mixWordVectors(b);
+}
+
+// Round key j, byte k, broadcast to a whole vector; made once per run of the mode loop.
+struct GfniKeys {
+    __m128i k[17][16];
+};
+
+void prepareGfniKeys(GfniKeys& keys, const Schedule* s) {
+    for (int r = 0; r <= s->rounds; ++r)
+        for (int k = 0; k < 16; ++k)
+            keys.k[r][k] = _mm_set1_epi8(static_cast<char>(s->rk[r][k / 4] >> (24 - 8 * (k % 4))));
+}
+
+inline void addKey(__m128i (&b)[16], const __m128i (&key)[16]) {
+    for (int k = 0; k < 16; ++k) b[k] = _mm_xor_si128(b[k], key[k]);
+}
+
+void gfniBlocks16(unsigned char* out, const unsigned char* in, const Schedule* s,
+                  const GfniKeys& keys) {
+    __m128i b[16];
+    for (int i = 0; i < 16; ++i)
+        b[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * i));
+    transpose16(b);
+    const int n = s->rounds;
+    for (int r = 0; r < n - 1; r += 2) {
+        addKey(b, keys.k[r]);
+        substitute<0>(b);
+        diffuseVectors(b);
+        addKey(b, keys.k[r + 1]);
+        substitute<1>(b);
+        if (r + 1 < n - 1) diffuseVectors(b);
+    }
+    addKey(b, keys.k[n]);
+    transpose16(b);
+    for (int i = 0; i < 16; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), b[i]);
+    for (auto& v : b) v = _mm_setzero_si128();
+    asm volatile("" : : "r"(b) : "memory");
+}
+
+void gfniRunMode(const ModeRun& run) {
+    const auto* s = static_cast<const Schedule*>(run.area);
+    GfniKeys keys;
+    prepareGfniKeys(keys, s);
+    runModeLoopWide<16, 16>(
+        run, [s](unsigned char* o, const unsigned char* i) { ariaBlock(o, i, s); },
+        [s, &keys](unsigned char* o, const unsigned char* i) { gfniBlocks16(o, i, s, keys); });
+    for (auto& round : keys.k)
+        for (auto& v : round) v = _mm_setzero_si128();
+    asm volatile("" : : "r"(&keys) : "memory");
+}
+
+#pragma GCC pop_options
+
 }  // namespace
 
 namespace brindlow::crypto {
 
+bool ariaUsesGfni() {
+    return gGfni.load(std::memory_order_relaxed);
+}
+
+void ariaSetGfni(bool enabled) {
+    gGfni.store(enabled && detectGfni(), std::memory_order_relaxed);
+}
+
 void ariaRunMode(const ModeRun& run) {
     const auto* s = static_cast<const Schedule*>(run.area);
+    if (ariaUsesGfni() && modeRunsWide(run, 16) && run.length >= 16 * 16) {
+        gfniRunMode(run);
+        return;
+    }
     auto block = [s](unsigned char* o, const unsigned char* i) { ariaBlock(o, i, s); };
-    runModeLoop<16>(run, block, block);
+    auto blocks = [s](unsigned char* o, const unsigned char* i) { ariaBlocks(o, i, s); };
+    runModeLoopWide<16, kAriaLanes>(run, block, blocks);
 }
 
 }  // namespace brindlow::crypto

@@ -19,4 +19,9 @@ void rc4RunMode(const ModeRun& run);
 bool aesUsesHardware();
 void aesSetHardware(bool enabled);
 
+// ARIA: true when sixteen blocks at a time go through the processor's GFNI instructions. Tests
+// turn them off to compare both paths; nothing else does.
+bool ariaUsesGfni();
+void ariaSetGfni(bool enabled);
+
 }  // namespace brindlow::crypto

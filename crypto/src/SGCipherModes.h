@@ -127,4 +127,91 @@ inline void runModeLoop(const ModeRun& r, Enc&& enc, Dec&& dec) {
     asm volatile("" : : "r"(k) : "memory");  // keystream scratch: keep the wipe
 }
 
+// True for the modes whose blocks are independent of each other through the block function:
+// ECB, CBC decryption, CTR and CFB decryption with whole-block feedback. Those can hand the
+// block function many blocks at once.
+inline bool modeRunsWide(const ModeRun& r, int blockSize) {
+    switch (r.mode) {
+        case kModeEcb:
+        case kModeCtr:
+            return true;
+        case kModeCbc:
+            return r.decrypt;
+        case kModeCfb:
+            return r.decrypt && r.feedback == blockSize;
+        default:
+            return false;
+    }
+}
+
+// The mode loops for an engine whose block function does not depend on the direction (the key
+// schedule does) and which can also run N blocks at once: many(out, in) runs N consecutive
+// blocks, one(out, in) a single block. Modes where each block needs the one before (CBC and
+// CFB encryption, OFB) and the tail of fewer than N blocks run one block at a time, exactly as
+// runModeLoop does; the outputs are the same.
+template <int B, int N, class One, class Many>
+inline void runModeLoopWide(const ModeRun& r, One&& one, Many&& many) {
+    if (!modeRunsWide(r, B) || r.length < size_t{B} * N) {
+        runModeLoop<B>(r, one, one);
+        return;
+    }
+    constexpr size_t kChunk = size_t{B} * N;
+    const unsigned char* in = r.in;
+    unsigned char* out = r.out;
+    unsigned char* reg = r.reg;
+    alignas(16) unsigned char work[kChunk];
+    alignas(16) unsigned char keystream[kChunk];
+    size_t n = 0;
+    for (; n + kChunk <= r.length; n += kChunk) {
+        switch (r.mode) {
+            case kModeEcb:
+                many(out + n, in + n);
+                break;
+            case kModeCbc: {
+                // Decrypt into the work area, then chain from the last block back to the first,
+                // so that output written over the input never meets a ciphertext still needed.
+                many(work, in + n);
+                unsigned char last[B];
+                std::memcpy(last, in + n + kChunk - B, B);
+                for (int j = N - 1; j > 0; --j)
+                    xorBlock<B>(out + n + size_t{B} * j, work + size_t{B} * j,
+                                in + n + size_t{B} * (j - 1));
+                xorBlock<B>(out + n, work, reg);
+                std::memcpy(reg, last, B);
+                break;
+            }
+            case kModeCtr:
+                for (int j = 0; j < N; ++j) {
+                    std::memcpy(work + size_t{B} * j, reg, B);
+                    incrementCounter(reg, B);
+                }
+                many(keystream, work);
+                for (int j = 0; j < N; ++j)
+                    xorBlock<B>(out + n + size_t{B} * j, in + n + size_t{B} * j,
+                                keystream + size_t{B} * j);
+                break;
+            default: {  // CFB decryption: each keystream block enciphers the ciphertext before
+                std::memcpy(work, reg, B);
+                std::memcpy(work + B, in + n, kChunk - B);
+                std::memcpy(reg, in + n + kChunk - B, B);
+                many(keystream, work);
+                for (int j = 0; j < N; ++j)
+                    xorBlock<B>(out + n + size_t{B} * j, in + n + size_t{B} * j,
+                                keystream + size_t{B} * j);
+                break;
+            }
+        }
+    }
+    std::memset(work, 0, sizeof work);
+    std::memset(keystream, 0, sizeof keystream);
+    asm volatile("" : : "r"(work), "r"(keystream) : "memory");  // plaintext and keystream
+    if (n < r.length) {
+        ModeRun rest = r;
+        rest.in = in + n;
+        rest.out = out + n;
+        rest.length = r.length - n;
+        runModeLoop<B>(rest, one, one);
+    }
+}
+
 }  // namespace brindlow::crypto

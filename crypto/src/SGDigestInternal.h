@@ -80,9 +80,14 @@ void sha1BlocksPortable(uint32_t h[5], const uint8_t* data, size_t blocks);
 void sha1BlocksShaNi(uint32_t h[5], const uint8_t* data, size_t blocks);
 void sha256BlocksPortable(uint32_t h[8], const uint8_t* data, size_t blocks);
 void sha256BlocksShaNi(uint32_t h[8], const uint8_t* data, size_t blocks);
-void sha512Blocks(uint64_t h[8], const uint8_t* data, size_t blocks);  // the best of the two below
+void sha512Blocks(uint64_t h[8], const uint8_t* data,
+                  size_t blocks);  // the best of the three below
 void sha512Portable(uint64_t h[8], const uint8_t* data, size_t blocks);
-void sha512Bmi2(uint64_t h[8], const uint8_t* data, size_t blocks);  // needs BMI2
+void sha512Bmi2(uint64_t h[8], const uint8_t* data, size_t blocks);    // needs BMI2
+void sha512Avx(uint64_t h[8], const uint8_t* data, size_t blocks);     // needs AVX and BMI2
+void sha512Avx512(uint64_t h[8], const uint8_t* data, size_t blocks);  // needs AVX-512VL and BMI2
+bool cpuHasAvxAndBmi2();
+bool cpuHasAvx512AndBmi2();
 // True when the processor has the SHA extensions (with SSSE3 and SSE4.1), read once by cpuid.
 bool cpuHasShaNi();
 

@@ -419,8 +419,8 @@ int SGECDSA_Sign(unsigned char* r, unsigned int* rLength, unsigned char* s, unsi
                 return failed(SG_CRYPTO_ERR_MEMORY);
         }
         Limbs x, y;
-        if (!p256::toAffine(x, y, p256::multiply(nonce.value, p256::generator())) ||
-            p256::isZero(x) || p256::isZero(y))
+        if (!p256::toAffine(x, y, p256::multiplyBase(nonce.value)) || p256::isZero(x) ||
+            p256::isZero(y))
             return SG_EC_ERR_DEGENERATE;
         rValue = p256::reduceOnce(x, N);
         // s = k^-1 (e + d r) mod n, in Montgomery form throughout.
@@ -455,10 +455,9 @@ int SGECDSA_Verify(const unsigned char* r, int rLength, const unsigned char* s, 
     const Limbs w = p256::invert(p256::toMont(sValue, N), N);
     const Limbs u1 = p256::fromMont(p256::mul(p256::toMont(e, N), w, N), N);
     const Limbs u2 = p256::fromMont(p256::mul(p256::toMont(rValue, N), w, N), N);
-    const p256::Point sum = p256::add(p256::multiply(u1, p256::generator()), p256::multiply(u2, q));
-    Limbs x, y;
-    if (!p256::toAffine(x, y, sum)) return SG_EC_ERR_INVALID;
-    return p256::reduceOnce(x, N) == rValue ? 0 : SG_EC_ERR_INVALID;
+    // Every value here is public, so the double multiplication may take variable time.
+    const p256::Point sum = p256::multiplyPublic(u1, u2, q);
+    return p256::affineXModOrderIs(sum, rValue) ? 0 : SG_EC_ERR_INVALID;
 }
 
 int SGECPoint_Init(SGECPoint* point, const SGECDomainParameters* domain) {

@@ -1,7 +1,10 @@
 // The block-cipher engines against published known answers, and their own key handling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "CipherTestUtil.h"
 #include "SGAES.h"
@@ -220,4 +223,138 @@ TEST_F(CipherEngine, Rc4IsAStreamAcrossBlocksAndCalls) {
     ASSERT_EQ(SGRC4_init(state, key.data(), 5), 0);
     SGRC4_crypt(state, out, data.data(), 16);
     EXPECT_EQ(hex(out, 16), keystream);
+}
+
+// ---- Many blocks at once against one block at a time -------------------------------------
+
+namespace {
+
+using SetupKey = int (*)(void*, const unsigned char*, uint32_t, int);
+using BlockFn = void (*)(unsigned char*, const unsigned char*, void*, int);
+
+// The modes written out over the engine's single-block function, as the reference.
+Bytes referenceModes(SetupKey setup, BlockFn block, const Bytes& key, const char* mode,
+                     bool decrypt, const Bytes& iv, const Bytes& in) {
+    alignas(16) unsigned char area[2048] = {};
+    const std::string m = mode;
+    const bool backwards = decrypt && (m == "ECB" || m == "CBC");
+    EXPECT_EQ(setup(area, key.data(), static_cast<uint32_t>(key.size()), backwards ? 1 : 0), 0);
+    Bytes out(in.size()), reg = iv;
+    unsigned char k[16];
+    for (size_t n = 0; n < in.size(); n += 16) {
+        const unsigned char* x = in.data() + n;
+        unsigned char* y = out.data() + n;
+        if (m == "ECB") {
+            block(y, x, area, 0);
+        } else if (m == "CBC" && !decrypt) {
+            for (int i = 0; i < 16; ++i) k[i] = x[i] ^ reg[i];
+            block(y, k, area, 0);
+            std::copy(y, y + 16, reg.begin());
+        } else if (m == "CBC") {
+            block(k, x, area, 0);
+            for (int i = 0; i < 16; ++i) y[i] = k[i] ^ reg[i];
+            std::copy(x, x + 16, reg.begin());
+        } else if (m == "CTR") {
+            block(k, reg.data(), area, 0);
+            for (int i = 15; i >= 0 && ++reg[i] == 0; --i) {
+            }
+            for (int i = 0; i < 16; ++i) y[i] = x[i] ^ k[i];
+        } else {  // CFB with whole-block feedback
+            block(k, reg.data(), area, 0);
+            for (int i = 0; i < 16; ++i) y[i] = x[i] ^ k[i];
+            std::copy(decrypt ? x : y, (decrypt ? x : y) + 16, reg.begin());
+        }
+    }
+    return out;
+}
+
+// The layer's output over Update calls split at the given offsets; in place when asked.
+Bytes layerModes(int id, const Bytes& key, const char* mode, bool decrypt, const Bytes& iv,
+                 const Bytes& in, const std::vector<size_t>& splits, bool inPlace) {
+    auto p = parameterFor(mode, 16, iv);
+    SGCipherContext ctx;
+    const auto init = decrypt ? SGCipher_Decrypt_Init : SGCipher_Encrypt_Init;
+    const auto update = decrypt ? SGCipher_Decrypt_Update : SGCipher_Encrypt_Update;
+    EXPECT_EQ(init(&ctx, key.data(), static_cast<uint32_t>(key.size()), id, &p), 0);
+    Bytes buffer = in;
+    buffer.resize(in.size() + 16);
+    Bytes out(in.size() + 16);
+    size_t from = 0, produced = 0;
+    std::vector<size_t> cuts = splits;
+    cuts.push_back(in.size());
+    for (size_t to : cuts) {
+        uint32_t n = 0;
+        unsigned char* target = inPlace ? buffer.data() + produced : out.data() + produced;
+        EXPECT_EQ(update(&ctx, target, &n, buffer.data() + from, static_cast<uint32_t>(to - from)),
+                  0);
+        produced += n;
+        from = to;
+    }
+    SGCrypto_cleanse(&ctx, sizeof ctx);
+    const Bytes& result = inPlace ? buffer : out;
+    return Bytes(result.begin(), result.begin() + static_cast<long>(produced));
+}
+
+struct WideEngine {
+    int id;
+    size_t keyLength;
+    SetupKey setup;
+    BlockFn block;
+};
+
+void checkWideModes(const WideEngine& e, std::mt19937& rng) {
+    auto random = [&](size_t n) {
+        Bytes b(n);
+        for (auto& c : b) c = static_cast<unsigned char>(rng());
+        return b;
+    };
+    const Bytes key = random(e.keyLength);
+    // Block counts around the sixteen blocks the wide paths take at once.
+    for (size_t blocks : {1, 15, 16, 17, 31, 32, 33, 69}) {
+        const Bytes msg = random(16 * blocks);
+        Bytes iv = random(16);
+        iv[15] = 0xFE;  // the counter carries into the byte before within the first chunk
+        iv[14] = 0xFF;
+        for (const char* mode : {"ECB", "CBC", "CTR", "CFB128"}) {
+            for (bool decrypt : {false, true}) {
+                const std::string what = std::to_string(e.id) + " " + mode + " " +
+                                         (decrypt ? "decrypt " : "encrypt ") +
+                                         std::to_string(blocks);
+                const Bytes expected =
+                    referenceModes(e.setup, e.block, key, mode, decrypt, iv, msg);
+                // Whole, split after a block and a half, and unaligned, into a separate buffer
+                // and in place.
+                for (const auto& splits :
+                     std::vector<std::vector<size_t>>{{}, {16}, {24}, {16 * (blocks / 2)}}) {
+                    // Decryption takes whole blocks in every call but the last (CTR excepted),
+                    // and output written in place must start where its input does.
+                    if (!splits.empty() && (splits[0] == 0 || splits[0] >= msg.size())) continue;
+                    const bool unaligned = !splits.empty() && splits[0] % 16;
+                    if (unaligned && decrypt && std::string(mode) != "CTR") continue;
+                    for (bool inPlace : {false, true}) {
+                        if (inPlace && unaligned) continue;
+                        EXPECT_EQ(
+                            hex(layerModes(e.id, key, mode, decrypt, iv, msg, splits, inPlace)),
+                            hex(expected))
+                            << what << " split " << (splits.empty() ? 0 : splits[0])
+                            << (inPlace ? " in place" : "");
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(CipherEngine, ManyBlocksAtOnceMatchOneAtATime) {
+    std::mt19937 rng(34);
+    checkWideModes({3, 16, SGCipher_SEED_SetupKey, SGCipher_SEED_Main}, rng);
+    for (bool gfni : {true, false}) {
+        brindlow::crypto::ariaSetGfni(gfni);
+        if (gfni && !brindlow::crypto::ariaUsesGfni()) continue;  // no GFNI on this processor
+        for (size_t keyLength : {16, 24, 32})
+            checkWideModes({4, keyLength, SGCipher_ARIA_SetupKey, SGCipher_ARIA_Main}, rng);
+    }
+    brindlow::crypto::ariaSetGfni(true);
 }

@@ -303,3 +303,23 @@ TEST(SGDigest, Sha512VariantsAgree) {
         EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << blocks << " blocks";
     }
 }
+
+// The vector message schedule against the portable code, over block counts and start values.
+TEST(SGDigest, Sha512VectorScheduleMatchesPortableCode) {
+    using namespace brindlow::crypto;
+    if (!cpuHasAvxAndBmi2()) GTEST_SKIP() << "no AVX and BMI2 on this processor";
+    const Bytes data = randomBytes(128 * 33, 9);
+    for (size_t blocks : {1, 2, 5, 33}) {
+        for (uint64_t seed : {0x0123456789ABCDEFull, 0xFFFFFFFFFFFFFFFFull}) {
+            uint64_t a[8], b[8];
+            for (int i = 0; i < 8; ++i) a[i] = b[i] = seed * static_cast<uint64_t>(i + 1);
+            sha512Portable(a, data.data(), blocks);
+            sha512Avx(b, data.data(), blocks);
+            EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << blocks << " blocks";
+            if (!cpuHasAvx512AndBmi2()) continue;
+            for (int i = 0; i < 8; ++i) b[i] = seed * static_cast<uint64_t>(i + 1);
+            sha512Avx512(b, data.data(), blocks);
+            EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << blocks << " blocks, AVX-512";
+        }
+    }
+}

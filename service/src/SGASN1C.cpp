@@ -1,11 +1,15 @@
 #include "SGASN1C.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "Certificate.h"
 #include "SGASNObjectID.h"
@@ -16,6 +20,7 @@
 #include "SGServiceInternal.h"
 #include "constr_CHOICE.h"
 #include "constr_SEQUENCE.h"
+#include "constr_SEQUENCE_OF.h"
 #include "constr_SET.h"
 #include "constr_SET_OF.h"
 
@@ -45,14 +50,124 @@ __attribute__((noinline, no_sanitize_address)) asn_dec_rval_t berDecodeBounded(
     return ber_decode(&ctx, type, structure, data, size);
 }
 
+// Sizes of constructed values, remembered while one value is DER-encoded. The runtime writes
+// a constructed value's length before its contents, so each constructed encoder first measures
+// its members by encoding them without output; every value was measured again at each level
+// above it (a certificate's name attributes some six times). The structure does not change
+// while it is encoded, so within one encoding each value is measured once.
+class SizeMemo {
+  public:
+    // Starts an encoding: what earlier ones remembered no longer counts.
+    void begin() {
+        if (++generation_ == 0) {
+            std::memset(slots_, 0, sizeof slots_);
+            generation_ = 1;
+        }
+        used_ = 0;
+    }
+
+    bool find(const asn_TYPE_descriptor_t* td, const void* sptr, int tagMode, ber_tlv_tag_t tag,
+              ssize_t& size) const {
+        for (size_t i = start(td, sptr), n = 0; n < kSlots; i = (i + 1) % kSlots, ++n) {
+            const Slot& s = slots_[i];
+            if (s.generation != generation_) return false;
+            if (s.td == td && s.sptr == sptr && s.tagMode == tagMode && s.tag == tag) {
+                size = s.size;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Past half full the table stops remembering; the encoder then measures as it would.
+    void remember(const asn_TYPE_descriptor_t* td, const void* sptr, int tagMode, ber_tlv_tag_t tag,
+                  ssize_t size) {
+        if (used_ >= kSlots / 2) return;
+        for (size_t i = start(td, sptr), n = 0; n < kSlots; i = (i + 1) % kSlots, ++n) {
+            if (slots_[i].generation == generation_) continue;
+            slots_[i] = Slot{td, sptr, tag, size, tagMode, generation_};
+            ++used_;
+            return;
+        }
+    }
+
+  private:
+    struct Slot {
+        const asn_TYPE_descriptor_t* td;
+        const void* sptr;
+        ber_tlv_tag_t tag;
+        ssize_t size;
+        int tagMode;
+        unsigned generation;  // valid in the encoding of this generation only
+    };
+    static constexpr size_t kSlots = 512;
+
+    static size_t start(const asn_TYPE_descriptor_t* td, const void* sptr) {
+        const uint64_t h =
+            (reinterpret_cast<uintptr_t>(sptr) ^ (reinterpret_cast<uintptr_t>(td) << 16)) *
+            0x9E3779B97F4A7C15ull;
+        return static_cast<size_t>(h >> 55) % kSlots;
+    }
+
+    Slot slots_[kSlots] = {};
+    unsigned generation_ = 0;
+    size_t used_ = 0;
+};
+
+// The memo of the encoding running on this thread; null outside SGASN1CObject_Encode, where the
+// encoders measure as the runtime does.
+thread_local SizeMemo* tEncoding = nullptr;
+
+template <der_type_encoder_f* Encoder>
+asn_enc_rval_t measureOnce(asn_TYPE_descriptor_t* td, void* sptr, int tagMode, ber_tlv_tag_t tag,
+                           asn_app_consume_bytes_f* cb, void* key) {
+    SizeMemo* memo = tEncoding;
+    if (cb || !memo) return Encoder(td, sptr, tagMode, tag, cb, key);
+    asn_enc_rval_t rv{};
+    if (memo->find(td, sptr, tagMode, tag, rv.encoded)) return rv;
+    rv = Encoder(td, sptr, tagMode, tag, cb, key);
+    if (rv.encoded >= 0) memo->remember(td, sptr, tagMode, tag, rv.encoded);
+    return rv;
+}
+
+// Every descriptor reachable from the modules' types, anonymous member types included.
+template <typename Visit>
+void forEachDescriptor(Visit visit) {
+    std::vector<asn_TYPE_descriptor_t*> pending, seen;
+    for (asn_TYPE_descriptor_t** td = asn_pdu_collection; *td; ++td) pending.push_back(*td);
+    while (!pending.empty()) {
+        asn_TYPE_descriptor_t* td = pending.back();
+        pending.pop_back();
+        if (std::find(seen.begin(), seen.end(), td) != seen.end()) continue;
+        seen.push_back(td);
+        visit(td);
+        for (int i = 0; i < td->elements_count; ++i)
+            if (td->elements && td->elements[i].type) pending.push_back(td->elements[i].type);
+    }
+}
+
 // The runtime's derived types fill their descriptors from the underlying type on first use,
 // writing into the shared descriptor. Doing that for all of them once, before any thread can
-// decode, leaves the descriptors read-only afterwards.
+// decode, leaves the descriptors read-only afterwards. The constructed types' DER encoders are
+// then routed through the size memo.
 void prepareDescriptors() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (asn_TYPE_descriptor_t** td = asn_pdu_collection; *td; ++td)
             (*td)->free_struct(*td, nullptr, 0);
+        forEachDescriptor([](asn_TYPE_descriptor_t* td) {
+            der_type_encoder_f* e = td->der_encoder;
+            if (e == SEQUENCE_encode_der)
+                td->der_encoder = measureOnce<SEQUENCE_encode_der>;
+            else if (e == SET_encode_der)
+                td->der_encoder = measureOnce<SET_encode_der>;
+            else if (e == CHOICE_encode_der)
+                td->der_encoder = measureOnce<CHOICE_encode_der>;
+            else if (e == SEQUENCE_OF_encode_der)
+                td->der_encoder = measureOnce<SEQUENCE_OF_encode_der>;
+            else if (e == SET_OF_encode_der)
+                td->der_encoder = measureOnce<SET_OF_encode_der>;
+        });
     });
 }
 
@@ -252,6 +367,68 @@ void SGASN1C_Prepare(void) {
 // ---------------------------------------------------------------------------------------------
 // Generic structures.
 
+namespace {
+
+// The encoder's output: the runtime writes a value in many small pieces (every tag, length and
+// primitive apart), so the buffer grows by doubling rather than once per piece. What was written
+// may be secret (private keys), so a buffer that is outgrown is wiped before it is freed.
+struct EncodeSink {
+    unsigned char* data = nullptr;
+    size_t length = 0;
+    size_t capacity = 0;
+    bool failed = false;
+
+    ~EncodeSink() { release(); }
+
+    void release() {
+        if (!data) return;
+        SG_GBW(SGMemory_cleanse)(data, length);
+        SG_GBW(SGMemory_free)(data);
+        data = nullptr;
+        length = capacity = 0;
+    }
+
+    static int append(const void* bytes, size_t size, void* key) {
+        auto* s = static_cast<EncodeSink*>(key);
+        if (size == 0) return 0;
+        if (size > UINT32_MAX - s->length) return s->fail();
+        if (s->length + size > s->capacity && !s->grow(s->length + size)) return s->fail();
+        std::memcpy(s->data + s->length, bytes, size);
+        s->length += size;
+        return 0;
+    }
+
+    int fail() {
+        failed = true;
+        return -1;
+    }
+
+    bool grow(size_t needed) {
+        size_t next = capacity ? capacity : 2048;
+        while (next < needed) next *= 2;
+        if (next > UINT32_MAX) next = UINT32_MAX;
+        auto* grown = static_cast<unsigned char*>(SG_GBW(SGMemory_malloc)(next));
+        if (!grown) return false;
+        if (length) std::memcpy(grown, data, length);
+        const size_t kept = length;
+        release();
+        data = grown;
+        length = kept;
+        capacity = next;
+        return true;
+    }
+
+    // The output takes the buffer as it is (its spare room is freed with it).
+    void handOver(SGBinary* out) {
+        out->data = data;
+        out->length = static_cast<uint32_t>(length);
+        data = nullptr;
+        length = capacity = 0;
+    }
+};
+
+}  // namespace
+
 int SGASN_CopyToBinary(const void* buffer, size_t size, void* key) {
     if (size == 0) return 0;
     if (size > UINT32_MAX) return -1;
@@ -265,11 +442,15 @@ int SGASN1CObject_Encode(SGBinary* out, asn_TYPE_descriptor_t* type, const void*
     if (!out || !type || !structure) return SG_PKI_ERR_ARGUMENT;
     prepareDescriptors();
     SG_GBW(SGBinary_Reset)(out);
-    asn_enc_rval_t rv = der_encode(type, const_cast<void*>(structure), SGASN_CopyToBinary, out);
-    if (rv.encoded < 0) {
-        SG_GBW(SGBinary_Reset)(out);
-        return SG_ASN_ERR_RUNTIME;
-    }
+    EncodeSink sink;
+    static thread_local std::unique_ptr<SizeMemo> memo;
+    if (!memo) memo.reset(new (std::nothrow) SizeMemo);
+    if (memo) memo->begin();
+    tEncoding = memo.get();
+    asn_enc_rval_t rv = der_encode(type, const_cast<void*>(structure), EncodeSink::append, &sink);
+    tEncoding = nullptr;
+    if (rv.encoded < 0 || sink.failed) return SG_ASN_ERR_RUNTIME;
+    sink.handOver(out);
     return 0;
 }
 

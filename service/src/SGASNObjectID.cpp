@@ -2,8 +2,9 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-
 #include <cstring>
 
 #include "SGASN1C.h"
@@ -201,18 +202,168 @@ static_assert(sizeof kRows / sizeof kRows[0] == SG_OID_COUNT);
 
 Entry gOIDList[SG_OID_TABLE_SLOTS];
 bool gLoaded = false;  // globalASNOIDInitialized
-// Lookups share the lock, loading and freeing take it alone. A plain rwlock needs no
-// destructor, so the exit routine can still take it after other statics are gone.
+// Changes (loading, freeing, adding) take the lock alone; lookups that cannot use the index
+// below share it. A plain rwlock needs no destructor, so the exit routine can still take it
+// after other statics are gone.
 pthread_rwlock_t gLock = PTHREAD_RWLOCK_INITIALIZER;
 
-struct ReadLock {
-    ReadLock() { pthread_rwlock_rdlock(&gLock); }
-    ~ReadLock() { pthread_rwlock_unlock(&gLock); }
+// ---- The index: lookups without the lock --------------------------------------------------
+// The table only changes when it is loaded, freed or given a row; each change rebuilds a sorted
+// index of it under the lock, bracketed by a sequence count that is odd while a change runs. A
+// lookup reads the count, searches and reads the count again: the same even count means no
+// change overlapped the search. The index keeps its own copies of the encodings in fixed
+// storage, so a search that does overlap a change reads stale bytes, never freed memory; it is
+// then repeated under the lock. Identifiers longer than the copies hold take the locked scan.
+
+constexpr uint32_t kIndexWords = 3;
+constexpr uint32_t kIndexBytes = 8 * kIndexWords;
+
+// An encoding as its length and zero-padded big-endian words: equal keys mean equal bytes for
+// encodings of up to kIndexBytes.
+struct Key {
+    uint32_t length = 0;
+    uint64_t word[kIndexWords] = {};
+
+    static Key of(const unsigned char* bytes, uint32_t length) {
+        Key k;
+        k.length = length;
+        const uint32_t n = std::min(length, kIndexBytes);
+        for (uint32_t i = 0; i < n; ++i) k.word[i / 8] |= uint64_t{bytes[i]} << (56 - 8 * (i % 8));
+        return k;
+    }
+    bool operator<(const Key& o) const {
+        if (length != o.length) return length < o.length;
+        for (uint32_t i = 0; i < kIndexWords; ++i)
+            if (word[i] != o.word[i]) return word[i] < o.word[i];
+        return false;
+    }
+    bool operator==(const Key& o) const { return !(*this < o) && !(o < *this); }
 };
+
+// Sorted by key, then by slot, so the first of equal keys is the one a scan would meet first.
+struct ByBytes {
+    std::atomic<uint32_t> length;
+    std::atomic<uint64_t> word[kIndexWords];
+    std::atomic<int32_t> id;
+
+    Key key() const {
+        Key k;
+        k.length = length.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < kIndexWords; ++i)
+            k.word[i] = word[i].load(std::memory_order_relaxed);
+        return k;
+    }
+};
+// Sorted by id, then by slot: where each id's first entry lies in gByBytes.
+struct ById {
+    std::atomic<int32_t> id;
+    std::atomic<int32_t> at;
+};
+
+ByBytes gByBytes[SG_OID_TABLE_SLOTS];
+ById gById[SG_OID_TABLE_SLOTS];
+std::atomic<int32_t> gIndexCount{0};
+std::atomic<bool> gIndexReady{false};  // the index mirrors a loaded table
+std::atomic<uint32_t> gSequence{0};
+
+// A change to the table and its index, under the write lock.
 struct WriteLock {
-    WriteLock() { pthread_rwlock_wrlock(&gLock); }
-    ~WriteLock() { pthread_rwlock_unlock(&gLock); }
+    WriteLock() {
+        pthread_rwlock_wrlock(&gLock);
+        gSequence.store(gSequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    ~WriteLock() {
+        gSequence.store(gSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        pthread_rwlock_unlock(&gLock);
+    }
 };
+
+// Under the write lock: the index of the table as it now is.
+void rebuildIndex() {
+    struct Row {
+        Key key;
+        int32_t id;
+        int slot;
+        int at;  // position in gByBytes
+    };
+    static Row rows[SG_OID_TABLE_SLOTS];
+    int count = 0;
+    for (int slot = 0; slot < SG_OID_TABLE_SLOTS; ++slot) {
+        const Entry& e = gOIDList[slot];
+        if (!e.oid || (!e.oid->data && e.oid->length)) continue;
+        rows[count++] = Row{Key::of(e.oid->data, e.oid->length), e.id, slot, 0};
+    }
+    std::sort(rows, rows + count, [](const Row& a, const Row& b) {
+        return a.key < b.key || (a.key == b.key && a.slot < b.slot);
+    });
+    for (int i = 0; i < count; ++i) {
+        gByBytes[i].length.store(rows[i].key.length, std::memory_order_relaxed);
+        for (uint32_t w = 0; w < kIndexWords; ++w)
+            gByBytes[i].word[w].store(rows[i].key.word[w], std::memory_order_relaxed);
+        gByBytes[i].id.store(rows[i].id, std::memory_order_relaxed);
+        rows[i].at = i;
+    }
+    std::sort(rows, rows + count, [](const Row& a, const Row& b) {
+        return a.id < b.id || (a.id == b.id && a.slot < b.slot);
+    });
+    for (int i = 0; i < count; ++i) {
+        gById[i].id.store(rows[i].id, std::memory_order_relaxed);
+        gById[i].at.store(rows[i].at, std::memory_order_relaxed);
+    }
+    gIndexCount.store(count, std::memory_order_relaxed);
+    gIndexReady.store(true, std::memory_order_relaxed);
+}
+
+void clearIndex() {
+    gIndexReady.store(false, std::memory_order_relaxed);
+    gIndexCount.store(0, std::memory_order_relaxed);
+}
+
+// The id of the first entry with the key; 0 when none has it.
+int32_t indexSearch(const Key& key) {
+    const int32_t count =
+        std::min<int32_t>(gIndexCount.load(std::memory_order_relaxed), SG_OID_TABLE_SLOTS);
+    int32_t lo = 0, hi = count;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (gByBytes[mid].key() < key)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < count && gByBytes[lo].key() == key)
+        return gByBytes[lo].id.load(std::memory_order_relaxed);
+    return 0;
+}
+
+// The position in gByBytes of the id's first entry; -1 when it has none.
+int32_t indexFind(int32_t id) {
+    const int32_t count =
+        std::min<int32_t>(gIndexCount.load(std::memory_order_relaxed), SG_OID_TABLE_SLOTS);
+    int32_t lo = 0, hi = count;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (gById[mid].id.load(std::memory_order_relaxed) < id)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo >= count || gById[lo].id.load(std::memory_order_relaxed) != id) return -1;
+    const int32_t at = gById[lo].at.load(std::memory_order_relaxed);
+    return at >= 0 && at < SG_OID_TABLE_SLOTS ? at : -1;
+}
+
+// Runs read() on the index without the lock when no change overlaps it; returns false when the
+// index is not ready or a change ran meanwhile, and the caller then takes the lock.
+template <typename Read>
+bool readIndex(Read read) {
+    const uint32_t before = gSequence.load(std::memory_order_acquire);
+    if ((before & 1) || !gIndexReady.load(std::memory_order_relaxed)) return false;
+    read();
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return gSequence.load(std::memory_order_relaxed) == before;
+}
 
 constexpr int kLocalArcs = 10;
 
@@ -264,6 +415,7 @@ long loadLocked() {
     // A row that cannot be added stays empty; its lookups fail later.
     for (const Row& row : kRows) result = addLocked(row.id, row.dotted, row.slot);
     gLoaded = true;
+    rebuildIndex();
     return result;
 }
 
@@ -293,7 +445,9 @@ extern "C" {
 
 int SGASNObjectID_Add(int id, const char* dottedText, int slot) {
     WriteLock lock;
-    return addLocked(id, dottedText, slot);
+    const int result = addLocked(id, dottedText, slot);
+    if (result == 0 && gLoaded) rebuildIndex();
+    return result;
 }
 
 long SGASNObjectID_Load(void) {
@@ -304,12 +458,21 @@ long SGASNObjectID_Load(void) {
 void SGASNObjectID_Free(void) {
     WriteLock lock;
     if (!gLoaded) return;
+    clearIndex();
     for (Entry& e : gOIDList) releaseEntry(e);
     gLoaded = false;
 }
 
 int SGASNObjectID_Search(const SGBinary* contents) {
     if (!contents) return 0;
+    if (contents->length <= kIndexBytes && (contents->data || contents->length == 0)) {
+        const Key key = Key::of(contents->data, contents->length);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            int32_t id = 0;
+            if (readIndex([&] { id = indexSearch(key); })) return id;
+            if (!gIndexReady.load(std::memory_order_relaxed)) SGASNObjectID_Load();
+        }
+    }
     LoadedReadLock lock;
     for (const Entry& e : gOIDList)
         if (e.oid && SG_GBW(SGBinary_Cmp)(e.oid, contents) == 0) return e.id;
@@ -317,6 +480,31 @@ int SGASNObjectID_Search(const SGBinary* contents) {
 }
 
 SGBinary* SGASNObjectID_Get(int id) {
+    if (id <= 0) return nullptr;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        unsigned char bytes[kIndexBytes];
+        uint32_t length = 0;
+        bool known = false;
+        if (readIndex([&] {
+                const int32_t at = indexFind(id);
+                known = at >= 0;
+                if (!known) return;
+                const Key k = gByBytes[at].key();
+                length = k.length;
+                for (uint32_t i = 0; i < std::min(length, kIndexBytes); ++i)
+                    bytes[i] = static_cast<unsigned char>(k.word[i / 8] >> (56 - 8 * (i % 8)));
+            })) {
+            if (!known) return nullptr;
+            if (length > kIndexBytes) break;  // a long identifier: copied under the lock
+            SGBinary* copy = SG_GBW(SGBinary_New)(0);
+            if (copy && SG_GBW(SGBinary_Set)(copy, bytes, length) != 0) {
+                SG_GBW(SGBinary_Free)(copy);
+                return nullptr;
+            }
+            return copy;
+        }
+        if (!gIndexReady.load(std::memory_order_relaxed)) SGASNObjectID_Load();
+    }
     LoadedReadLock lock;
     const Entry* e = findById(id);
     if (!e) return nullptr;

@@ -6,12 +6,16 @@
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCRL.h"
 #include "SGCertificateSet.h"
 #include "SGCertificateStorage.h"
+#include "SGCertificateValidator.h"
 #include "SGLDAP.h"
 #include "SGPKCS5.h"
+#include "SGPKCS7SignedData.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
+#include "SGSecureFilter.h"
 #include "SGServiceInternal.h"
 #include "SGX509Certificate.h"
 
@@ -31,8 +35,8 @@ namespace {
 void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGService_GetVersion),                              // 1
     SLOT(SGPKCSError_GetReason),                             // 2
-    PENDING(SGSecureFilter_GetClient),                       // 3
-    PENDING(SGSecureFilter_GetServer),                       // 4
+    SLOT(SGSecureFilter_GetClient),                          // 3
+    SLOT(SGSecureFilter_GetServer),                          // 4
     SLOT(SGX509Certificate_FromBinary),                      // 5
     SLOT(SGX509Certificate_ToBinary),                        // 6
     SLOT(SGX509Certificate_Clear),                           // 7
@@ -81,11 +85,11 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS5Decrypt),                                    // 50
     SLOT(SGPKCS5_GetPKCS12PBEParam),                         // 51
     SLOT(SGPKCS5_SetPKCS12PBESParam),                        // 52
-    PENDING(SGPKCS7SignedData_Sign),                         // 53
-    PENDING(SGPKCS7SignedData_Verify),                       // 54
-    PENDING(SGPKCS7SignedDataElements_Set),                  // 55
-    PENDING(SGPKCS7SignedDataElements_Get),                  // 56
-    PENDING(SGPKCS7SignedDataElements_Reset),                // 57
+    SLOT(SGPKCS7SignedData_Sign),                            // 53
+    SLOT(SGPKCS7SignedData_Verify),                          // 54
+    SLOT(SGPKCS7SignedDataElements_Set),                     // 55
+    SLOT(SGPKCS7SignedDataElements_Get),                     // 56
+    SLOT(SGPKCS7SignedDataElements_Reset),                   // 57
     PENDING(SGPKCS7EnvelopedData_Envelope),                  // 58
     PENDING(SGPKCS7EnvelopedData_EnvelopeStream),            // 59
     PENDING(SGPKCS7EnvelopedData_Deenvelope),                // 60
@@ -112,9 +116,9 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGLDAP_ReadCACertificate),                          // 81
     SLOT(SGLDAP_ReadCRL),                                    // 82
     SLOT(SGLDAP_ReadEntry),                                  // 83
-    PENDING(SGCRL_CheckCertificate),                         // 84
-    PENDING(SGCRL_Check),                                    // 85
-    PENDING(SGCertificateValidator_ValidateFullPath),        // 86
+    SLOT(SGCRL_CheckCertificate),                            // 84
+    SLOT(SGCRL_Check),                                       // 85
+    SLOT(SGCertificateValidator_ValidateFullPath),           // 86
 };
 
 char gBuildInfo[1024];

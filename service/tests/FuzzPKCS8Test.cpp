@@ -3,65 +3,22 @@
 // that the sanitizers see the decoders' error paths on every test run.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "TestKit.h"
+#include "FuzzSeeds.h"
 
 extern "C" int SGFuzzPKCS8(const uint8_t* data, size_t size);
 extern "C" int SGFuzzPBES2(const uint8_t* data, size_t size);
 
 namespace {
 
-using testkit::Bytes;
-
-struct Target {
-    const char* corpus;
-    int (*run)(const uint8_t*, size_t);
-    size_t minimumSeeds;
-};
-const Target kTargets[] = {{"fuzz_pkcs8", &SGFuzzPKCS8, 14}, {"fuzz_pbes2", &SGFuzzPBES2, 14}};
-
-std::vector<std::filesystem::path> seeds(const char* corpus) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::string(BRINDLOW_TEST_DATA) + "/" + corpus))
-        if (entry.is_regular_file()) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 TEST(FuzzPKCS8, SeedCorpora) {
-    for (const Target& t : kTargets) {
-        const auto files = seeds(t.corpus);
-        EXPECT_GE(files.size(), t.minimumSeeds) << t.corpus;
-        for (const auto& file : files) {
-            const Bytes seed = testkit::readBytes(file);
-            ASSERT_FALSE(seed.empty()) << file;
-            EXPECT_EQ(t.run(seed.data(), seed.size()), 0) << file;
-        }
-    }
+    fuzzseeds::runSeeds("fuzz_pkcs8", &SGFuzzPKCS8, 14);
+    fuzzseeds::runSeeds("fuzz_pbes2", &SGFuzzPBES2, 14);
 }
 
-// Cuts and bit flips at evenly spread places of each seed (a bounded number per seed, so the
-// run stays short under the sanitizers).
+// A bounded number per seed, so the run stays short under the sanitizers.
 TEST(FuzzPKCS8, CutsAndBitFlipsOfTheSeeds) {
-    for (const Target& t : kTargets) {
-        for (const auto& file : seeds(t.corpus)) {
-            const Bytes seed = testkit::readBytes(file);
-            const size_t cutStep = std::max<size_t>(1, seed.size() / 40);
-            for (size_t n = 0; n < seed.size(); n += cutStep) t.run(seed.data(), n);
-            Bytes mutated = seed;
-            const size_t bitStep = std::max<size_t>(1, seed.size() * 8 / 80) | 1;
-            for (size_t bit = 0; bit < seed.size() * 8; bit += bitStep) {
-                mutated[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
-                t.run(mutated.data(), mutated.size());
-                mutated[bit / 8] = seed[bit / 8];
-            }
-        }
-    }
+    fuzzseeds::runCutsAndFlips("fuzz_pkcs8", &SGFuzzPKCS8, 40, 80);
+    fuzzseeds::runCutsAndFlips("fuzz_pbes2", &SGFuzzPBES2, 40, 80);
     SUCCEED();  // the sanitizers and the targets' own checks are the assertions
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryHooks.h"
 #include "PKCS8Material.h"
 #include "SGBaseTable.h"
 #include "SGPKCS5.h"
@@ -103,23 +104,6 @@ inline std::vector<Asn1Line> asn1Lines(const Bytes& der) {
     return lines;
 }
 
-// Replaces the layer's allocation slots for the life of the object.
-class AllocationHook {
-  public:
-    AllocationHook(void* malloc, void* calloc, void* realloc, void* free) {
-        for (int i = 0; i < 4; ++i) saved_[i] = _gbw[kSlots[i]];
-        void* hooks[4] = {malloc, calloc, realloc, free};
-        for (int i = 0; i < 4; ++i)
-            if (hooks[i]) _gbw[kSlots[i]] = hooks[i];
-    }
-    ~AllocationHook() {
-        for (int i = 0; i < 4; ++i) _gbw[kSlots[i]] = saved_[i];
-    }
-
-  private:
-    static constexpr int kSlots[4] = {SGBaseSlot_SGMemory_malloc, SGBaseSlot_SGMemory_calloc,
-                                      SGBaseSlot_SGMemory_realloc, SGBaseSlot_SGMemory_free};
-    void* saved_[4];
-};
+using memhooks::AllocationHook;
 
 }  // namespace pbetest

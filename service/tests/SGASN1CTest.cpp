@@ -82,6 +82,33 @@ TEST(SGASN1CObject, EncodeReplacesWhatTheBufferHeld) {
     SGBinary_Reset(&out);
 }
 
+TEST(SGASN1CObject, EachEncodingMeasuresTheStructureAsItIsThen) {
+    // Encoding remembers the sizes of constructed values while it runs; a change between two
+    // encodings (here deep inside the subject) must change every enclosing length.
+    Bytes der = certificateBytes();
+    SGBinary in = viewOf(der);
+    Owned<Certificate_t> cert(&asn_DEF_Certificate);
+    ASSERT_EQ(SGASN1CObject_Decode(cert.slot(), &asn_DEF_Certificate, &in), 0);
+    ASSERT_EQ(hex(encode(cert.value, &asn_DEF_Certificate)), hex(der));
+    RDNSequence_t& rdns = cert.value->tbsCertificate.subject.choice.rdnSequence;
+    ASSERT_GT(rdns.list.count, 0);
+    ANY_t& cn = rdns.list.array[rdns.list.count - 1]->list.array[0]->value;
+    Bytes longer = {0x0C, 0x0A, 'L', 'o', 'n', 'g', 'e', 'r', 'N', 'a', 'm', 'e'};
+    const ANY_t original = cn;  // shared below, put back before the structure is freed
+    cn.buf = longer.data();
+    cn.size = static_cast<int>(longer.size());
+    const Bytes changed = encode(cert.value, &asn_DEF_Certificate);
+    cn = original;
+    EXPECT_EQ(changed.size(), der.size() + longer.size() - static_cast<size_t>(original.size));
+    Owned<Certificate_t> again(&asn_DEF_Certificate);
+    SGBinary changedIn = viewOf(changed);
+    ASSERT_EQ(SGASN1CObject_Decode(again.slot(), &asn_DEF_Certificate, &changedIn), 0);
+    EXPECT_EQ(hex(encode(again.value, &asn_DEF_Certificate)), hex(changed));
+    const RDNSequence_t& decoded = again.value->tbsCertificate.subject.choice.rdnSequence;
+    const ANY_t& value = decoded.list.array[decoded.list.count - 1]->list.array[0]->value;
+    EXPECT_EQ(Bytes(value.buf, value.buf + value.size), longer);
+}
+
 TEST(SGASN1CObject, DecodeFailuresLeaveNothingBehind) {
     Bytes der = certificateBytes();
     // Every truncation fails, whether decoding into a new structure or in place.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -330,6 +331,79 @@ TEST(SGASNObjectID, AddRefusesBadRowsAndReplacesAnEntry) {
     EXPECT_EQ(SGASNObjectID_Search(&bin), 501);
     SGASNObjectID_Free();  // drops the extra rows too
     EXPECT_EQ(SGASNObjectID_Search(&bin), 0);
+}
+
+TEST(SGASNObjectID, AddedRowsAreFoundInSlotOrderWhateverTheirLength) {
+    SGASNObjectID_Load();
+    // The same identifier in two slots: a search finds the lower slot's id.
+    ASSERT_EQ(SGASNObjectID_Add(600, "1.2.3.4.5", 700), 0);
+    ASSERT_EQ(SGASNObjectID_Add(601, "1.2.3.4.5", 650), 0);
+    Bytes shared = unhex("2A030405");
+    SGBinary sharedBin = viewOf(shared);
+    EXPECT_EQ(SGASNObjectID_Search(&sharedBin), 601);
+    // One id in two slots: a lookup by id takes the lower slot's identifier.
+    ASSERT_EQ(SGASNObjectID_Add(602, "1.2.8", 900), 0);
+    ASSERT_EQ(SGASNObjectID_Add(602, "1.2.9", 800), 0);
+    SGBinary* byId = SGASNObjectID_Get(602);
+    ASSERT_NE(byId, nullptr);
+    EXPECT_EQ(hex(*byId), "2A09");
+    SGBinary_Free(byId);
+    // Identifiers longer than the index keeps (34 bytes) and just within it (24 bytes).
+    const struct {
+        int id;
+        const char* dotted;
+        const char* contents;
+    } rows[] = {
+        {603, "1.3.6.1.4.1.99999.300.301.302.303.304.305.306.307.308.309.310.311.312",
+         "2B06010401868D1F822C822D822E822F823082318232823382348235823682378238"},
+        {604, "1.3.6.1.4.1.99999.1.2.3.4.5.6.7.8.9.10.11.12.13.14.15.16",
+         "2B06010401868D1F0102030405060708090A0B0C0D0E0F10"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.dotted);
+        ASSERT_EQ(SGASNObjectID_Add(row.id, row.dotted, row.id), 0);
+        SGBinary* got = SGASNObjectID_Get(row.id);
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(hex(*got), row.contents);
+        SGBinary_Free(got);
+        Bytes contents = unhex(row.contents);
+        SGBinary bin = viewOf(contents);
+        EXPECT_EQ(SGASNObjectID_Search(&bin), row.id);
+        char text[128];
+        ASSERT_EQ(SGASNObjectID_ToString(text, sizeof text, row.id), 0);
+        EXPECT_STREQ(text, row.dotted);
+    }
+    SGASNObjectID_Free();  // back to the table as loaded
+    EXPECT_EQ(SGASNObjectID_Search(&sharedBin), 0);
+}
+
+TEST(SGASNObjectID, LookupsDuringChangesSeeTheTableBeforeOrAfter) {
+    // Readers look up listed identifiers without the lock while rows are added (which rebuilds
+    // and reorders the index) and the table is freed and reloaded: every answer is right.
+    SGASNObjectID_Load();
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    const Bytes bc = unhex("551D13"), seed = unhex("2A831A8C9A440104");
+    for (int r = 0; r < 4; ++r)
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                SGBinary a = viewOf(bc), b = viewOf(seed);
+                if (SGASNObjectID_Search(&a) != 145 || SGASNObjectID_Search(&b) != 55) ++wrong;
+                SGBinary* got = SGASNObjectID_Get(145);
+                if (!got || hex(*got) != "551D13") ++wrong;
+                SGBinary_Free(got);
+            }
+        });
+    for (int round = 0; round < 200; ++round) {
+        const std::string dotted = "1.2.3." + std::to_string(round);
+        SGASNObjectID_Add(700 + round, dotted.c_str(), 200 + round % 700);
+        if (round % 50 == 49) SGASNObjectID_Free();
+    }
+    stop = true;
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    SGASNObjectID_Free();
 }
 
 TEST(SGASNObjectID, ConcurrentFirstLookupsAfterFree) {

@@ -307,17 +307,10 @@ TEST_F(PBE, DerivationArgumentsAreChecked) {
     EXPECT_EQ(o.data, nullptr);
 }
 
-// Allocation slots that fail from the n-th call on.
-int gAllocationsLeft = 0;
-void* failingMalloc(size_t n) {
-    return gAllocationsLeft-- > 0 ? SGMemory_malloc(n) : nullptr;
-}
-void* failingCalloc(size_t c, size_t n) {
-    return gAllocationsLeft-- > 0 ? SGMemory_calloc(c, n) : nullptr;
-}
-void* failingRealloc(void* p, size_t n) {
-    return gAllocationsLeft-- > 0 ? SGMemory_realloc(p, n) : nullptr;
-}
+using memhooks::failingCalloc;
+using memhooks::failingMalloc;
+using memhooks::failingRealloc;
+using memhooks::gAllocationsLeft;
 
 TEST_F(PBE, Pkcs12DerivationWithoutMemoryReturns10002) {
     const Bytes salt = unhex("0102030405060708");

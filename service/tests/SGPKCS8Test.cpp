@@ -336,54 +336,13 @@ TEST_F(PKCS8, PasswordChangeRoad) {
     EXPECT_EQ(opensslDecrypt(materialFile("gpki/openssl.der"), kPassword), opened);
 }
 
-// Blocks released through the layer's allocator, looked at before they go: none may still hold
-// the private key, the derived cipher key or the password.
-struct Released {
-    std::mutex mutex;
-    std::map<void*, size_t> sizes;
-    std::vector<Bytes> secrets;
-    int hits = 0, checked = 0;
-} gReleased;
+using memhooks::gReleased;
+using memhooks::trackingCalloc;
+using memhooks::trackingFree;
+using memhooks::trackingMalloc;
+using memhooks::trackingRealloc;
 
-void* trackingMalloc(size_t n) {
-    void* p = SGMemory_malloc(n);
-    std::lock_guard lock(gReleased.mutex);
-    if (p) gReleased.sizes[p] = n;
-    return p;
-}
-void* trackingCalloc(size_t c, size_t n) {
-    void* p = SGMemory_calloc(c, n);
-    std::lock_guard lock(gReleased.mutex);
-    if (p) gReleased.sizes[p] = c * n;
-    return p;
-}
-void* trackingRealloc(void* old, size_t n) {
-    // Moved blocks are looked at as if released.
-    {
-        std::lock_guard lock(gReleased.mutex);
-        gReleased.sizes.erase(old);
-    }
-    void* p = SGMemory_realloc(old, n);
-    std::lock_guard lock(gReleased.mutex);
-    if (p) gReleased.sizes[p] = n;
-    return p;
-}
-void trackingFree(void* p) {
-    {
-        std::lock_guard lock(gReleased.mutex);
-        if (auto it = gReleased.sizes.find(p); it != gReleased.sizes.end()) {
-            const auto* b = static_cast<const unsigned char*>(p);
-            const Bytes block(b, b + it->second);
-            for (const Bytes& s : gReleased.secrets)
-                if (std::search(block.begin(), block.end(), s.begin(), s.end()) != block.end())
-                    ++gReleased.hits;
-            ++gReleased.checked;
-            gReleased.sizes.erase(it);
-        }
-    }
-    SGMemory_free(p);
-}
-
+// Released blocks may not still hold the private key, the derived cipher key or the password.
 TEST_F(PKCS8, ReleasedMemoryHoldsNoKey) {
     const Bytes rsa = materialFile("rsa.der");
     const Bytes cipherKey = unhex(testkit::readText(material() / "npki-random/cipherkey.hex"));

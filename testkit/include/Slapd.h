@@ -47,6 +47,9 @@ struct SlapdOptions {
     std::string baseLdif;
     // slapd's -d level; "256" (stats) writes every operation to log(), binds with their DN.
     std::string debugLevel = "0";
+    // False loads the base entries with slapadd -s (no schema check), for published LDIF whose
+    // entries the shipped schemas do not fully describe.
+    bool schemaCheck = true;
 };
 
 class Slapd {
@@ -219,8 +222,9 @@ class Slapd {
         if (!options_.baseLdif.empty()) base += "\n" + options_.baseLdif;
         writeText(dir / "base.ldif", base);
         std::string output;
-        if (!succeeds(std::string(kSlapadd) + " -f " + quote((dir / "slapd.conf").string()) +
-                          " -l " + quote((dir / "base.ldif").string()),
+        if (!succeeds(std::string(kSlapadd) + (options_.schemaCheck ? "" : " -s") + " -f " +
+                          quote((dir / "slapd.conf").string()) + " -l " +
+                          quote((dir / "base.ldif").string()),
                       &output)) {
             why = "slapadd failed: " + output;
             return false;

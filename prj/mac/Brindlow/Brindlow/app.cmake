@@ -74,7 +74,7 @@ add_dependencies(brindlow_shell_tests brindlow_bundle_resources)
 gtest_discover_tests(brindlow_shell_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-# The bundle as a user runs it: the real program in a private X server (xvfb-run), with trayer
+# The bundle as a user runs it: the real program in a private X server (Xvfb), with trayer
 # as the system tray or without any, driven with xdotool; screenshots are kept in the build
 # folder. Each test runs in an X server of its own.
 set(_app_artifacts ${CMAKE_BINARY_DIR}/end-to-end-app)
