@@ -134,9 +134,18 @@ struct FileToken::ImportJournal {
         return fd;
     }
 
-    // Everything stays as written: the kept files go.
-    void keep() {
-        for (Step& s : steps) Util::discardFile(&s.kept);
+    // Everything stays as written: the kept files go (a removal that fails is tried once more,
+    // and logged when that fails too: the leftover is never listed, its name is a temporary one).
+    void keep(Logger* logger) {
+        for (Step& s : steps) {
+            if (s.kept.temporary.empty()) continue;
+            const char* name = s.kept.temporary.c_str();
+            if (::unlinkat(s.folder, name, 0) != 0 && errno != ENOENT &&
+                ::unlinkat(s.folder, name, 0) != 0 && errno != ENOENT)
+                TOKEN_FATAL(logger, "%s - kept file not removed: %s (%s)", "importFinal", name,
+                            std::strerror(errno));
+            s.kept.temporary.clear();
+        }
         steps.clear();
     }
 
@@ -247,7 +256,7 @@ int removeFile(FileToken::ImportJournal& journal, int folder, const std::string&
 void FileToken::endImport(bool keep) {
     if (!journal) return;
     if (keep)
-        journal->keep();
+        journal->keep(logger);
     else
         journal->undo(logger);
     delete journal;
@@ -656,7 +665,7 @@ int FileToken::import(unsigned char* signKey, unsigned long signKeyLength, unsig
         changes.undo(logger);
         return rc == TOKEN_ERR_STORED_NEWER ? rc : TOKEN_ERR_WRITE;
     }
-    changes.keep();
+    changes.keep(logger);
     return 0;
 }
 
