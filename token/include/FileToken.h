@@ -92,6 +92,7 @@ class TOKEN_EXPORT FileToken : public Token {
     int decrypt(unsigned char** out, unsigned long* outLength, unsigned char* in,
                 unsigned long inLength, InputPINHandler* handler, const char* keyId,
                 TokenDecryptParameters* parameters) override;
+    using Token::pushCertificate;
     int pushCertificate(InputPINHandler* handler, const char* itemId, const unsigned char* data,
                         unsigned long length, const unsigned char* data2,
                         unsigned long length2) override;

@@ -647,3 +647,14 @@ TEST(FileTokenCopyLogs, NoPasswordReachesALogOrTheOutput) {
         return c.failures;
     });
 }
+
+TEST(TokenBase64Push, DecodesBothTextsBeforeTheKindsPush) {
+    FileToken token("/", "home");
+    // Valid Base64 reaches the disk token, which takes no pushed certificate.
+    EXPECT_EQ(token.pushCertificate(nullptr, "x1", "MIIB", "AAEC"), TOKEN_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(token.pushCertificate(nullptr, "x1", "MIIB", nullptr), TOKEN_ERR_NOT_SUPPORTED);
+    // Text that is no Base64 stops at the decoding, with its code.
+    const int rc = token.pushCertificate(nullptr, "x1", "MIIB", "not*base64!");
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(rc, TOKEN_ERR_NOT_SUPPORTED);
+}
