@@ -92,33 +92,81 @@ class TOKEN_EXPORT FileToken : public Token {
     int decrypt(unsigned char** out, unsigned long* outLength, unsigned char* in,
                 unsigned long inLength, InputPINHandler* handler, const char* keyId,
                 TokenDecryptParameters* parameters) override;
+    using Token::pushCertificate;
     int pushCertificate(InputPINHandler* handler, const char* itemId, const unsigned char* data,
                         unsigned long length, const unsigned char* data2,
                         unsigned long length2) override;
+    // Deletes the suite's files (NPKI: its whole holder folder) through folders opened without
+    // following links, then forgets the suite. A suite reached through a link, or whose
+    // certificate on disk differs from the listed one, is refused with nothing deleted. 0 only
+    // when every file of the suite is gone; 1309; 1339.
     int deleteCertificate(const char* itemId, InputPINHandler* handler) override;
     // setCertificatePIN with the old and new password asked together (purpose 10): any handler
     // result but 0 gives 1304; a wrong old password gives 1022.
     int changeCertificatePIN(const char* itemId, InputPINHandler* handler) override;
+    // Writes already encrypted key files as they are, with their certificates (the five-buffer
+    // import without a CA file); the handler is not used.
+    using Token::importEncryptedPrivateKeyInfo;
     int importEncryptedPrivateKeyInfo(unsigned char* signKey, unsigned long signKeyLength,
                                       unsigned char* signCert, unsigned long signCertLength,
                                       unsigned char* kmKey, unsigned long kmKeyLength,
                                       unsigned char* kmCert, unsigned long kmCertLength,
                                       InputPINHandler* handler) override;
+    // Opens an import: the password (up to its NUL, at most 127 bytes; a longer one is refused
+    // with 1312, never cut) or, without one, the handler's (inputDoublePin). 0; 1302 cancelled;
+    // 1305 no password (an empty one included); 1312; another handler result unchanged.
     int importInit(unsigned char* pin, unsigned long pinLength, InputPINHandler* handler,
                    InputPINHandler::InputPINPurpose purpose) override;
+    // Closes the import: what it wrote stays, the password is wiped. 0.
+    int importFinal() override;
     // The folder a certificate is written to: <npki>/<CA>/USER/<subject> for NPKI, the GPKI
     // class2 folder otherwise. 0; 1312 undecodable; 1331 when the subject cannot name a folder
     // inside the tree (out stays empty).
     int getPhysicalBasePath(std::wstring& out, unsigned char* certificate,
                             const unsigned long& certificateLength) override;
     bool checkNPKI(const char* itemId) override;
+    // One certificate and its key, encrypted under the import's password in the key-file
+    // profile, written together: both go to temporary files beside their targets and are renamed
+    // into place key first. Within one import a second certificate for the same holder is the
+    // key-management pair of the first; otherwise the key usage names the role. A signing pair
+    // that replaces another certificate takes the earlier certificate's key-management pair away
+    // in the same step. Any failure puts back every file the open import changed, byte for byte,
+    // and removes the folders it made. keepNewer: a stored certificate of the role that is newer
+    // stays (1700, nothing written). 0; 1305 no password from importInit; 1331 a subject that
+    // names no folder or file; 1336; 1337; 1338; 1700.
     using Token::import;
     int import(unsigned char* privateKey, unsigned long privateKeyLength,
                unsigned char* certificate, unsigned long certificateLength,
                unsigned char* vidRandom, unsigned long vidRandomLength, unsigned char* dsParameters,
                unsigned long dsParametersLength, unsigned int keepNewer,
                const bool& replaceKM) override;
+    // Writes "CaPubs" into the folder of the open import's last certificate: 0; 1336 (also
+    // without one).
     int importCAPubs(unsigned char* data, unsigned long length) override;
+    // The key-management pair's files of the open import's folder removed (put back when the
+    // import fails later): whether neither is left.
+    bool RemoveKmFiles();
+    // Writes the given bytes as they are: the signing certificate and key, the key-management
+    // pair and "CaPubs" when given, GPKI certificates under their GPKI names; all or nothing.
+    // 0; 1312 no signing pair or an undecodable certificate; 1331; 1336.
+    int import(unsigned char* signKey, unsigned long signKeyLength, unsigned char* signCert,
+               unsigned long signCertLength, unsigned char* kmKey, unsigned long kmKeyLength,
+               unsigned char* kmCert, unsigned long kmCertLength, unsigned char* caPubs,
+               unsigned long caPubsLength);
+    // The key of the pair (pair id digit "1"/"2" signing, "3"/"4" key-management) as a plain
+    // PrivateKeyInfo, after the password asked (purpose 15) opened it, and the certificate.
+    // Outputs are empty on every failure. 0; 1309; 1310; 1316; 1302; 1022; 1315; the handler's.
+    int exportCertificateAndKey(unsigned char** key, unsigned long* keyLength,
+                                unsigned char** certificate, unsigned long* certificateLength,
+                                InputPINHandler* handler, const char* suiteItemId,
+                                const char* pairItemId) override;
+    // The stored (encrypted) key bytes and the certificate of the pair ("1" signing, "3"
+    // key-management); no password asked. 0; 1309; 1310; 1316; 1315.
+    int exportCertificateAndEncryptPrivateKey(unsigned char** key, unsigned long* keyLength,
+                                              unsigned char** certificate,
+                                              unsigned long* certificateLength,
+                                              const char* suiteItemId, const char* pairItemId,
+                                              InputPINHandler* handler) override;
     int setTokenOptions(void* options) override;
     // The identity-check random in the signing key (length 0 without one), after the password
     // asked (purpose 9; any handler result but 0 gives 1302) opened it.
@@ -173,6 +221,8 @@ class TOKEN_EXPORT FileToken : public Token {
         std::string path;
         std::string signName, kmName;
     };
+    // The changes of an open import (FileTokenImport.cpp).
+    struct ImportJournal;
 
   private:
     // Scans: user-folder paths of the NPKI folders in CA order, and GPKI base names.
@@ -204,6 +254,20 @@ class TOKEN_EXPORT FileToken : public Token {
     // it: decryptPrivateKeyFromPKCS8's codes.
     int checkKey(const CertificateSuite& suite, const SGBinary* key, const unsigned char* pin,
                  int pinLength);
+
+    // The changes of the open import, undone when a step fails.
+    ImportJournal* journal;
+    // The NPKI holder folder or GPKI class folder of a certificate, opened (and made where
+    // missing, the made levels noted in the journal) without following links below the
+    // medium's top: a descriptor or a negative MediaResult.
+    int openImportFolder(const std::string& folder, bool gpki, ImportJournal& journal);
+    // One pair of a role written into the import folder (see import).
+    int writeImportPair(ImportJournal& journal, int folder, const std::string& folderPath,
+                        const std::string& certName, const unsigned char* cert,
+                        unsigned long certLength, const std::string& keyName,
+                        const unsigned char* key, unsigned long keyLength,
+                        const std::string* kmNames, unsigned int keepNewer);
+    void endImport(bool keep);
 
   public:
     char* rootName;                        // own copy of the root given to the constructor

@@ -122,6 +122,10 @@ class TOKEN_EXPORT Token {
                                 const unsigned char* data, unsigned long length,
                                 const unsigned char* data2, unsigned long length2);
     virtual int deleteCertificate(const char* itemId, InputPINHandler* handler) = 0;
+    // Copies the item's certificate with its key (and its key-management pair) to the
+    // destination: the destination's import opened with the handler's password (purpose 11),
+    // each pair exported with the same handler (purpose 15) and imported, the signing pair with
+    // keepNewer, the import closed in every case once opened. 0; the first failure's code.
     virtual int copyCertificate(const char* itemId, InputPINHandler* handler, Token* destination,
                                 unsigned int flags);
     virtual int changeCertificatePIN(const char* itemId, InputPINHandler* handler) = 0;
@@ -171,6 +175,23 @@ class TOKEN_EXPORT Token {
                                      InputPINHandler* handler, unsigned char* in,
                                      unsigned long inLength, const char* keyId, const char* itemId,
                                      TokenGenerateSignatureParameters* parameters) = 0;
+
+    // ---- Import and copy ----------------------------------------------------------------------
+    //
+    // One certificate with its plain PrivateKeyInfo through the kind's ten-argument import (the
+    // KISA random and, for KCDSA keys, the domain parameters handed on). 0; 1327 the key does
+    // not decode; import's codes.
+    int importPrivateKeyInfo(unsigned char* privateKeyInfo, unsigned long length,
+                             unsigned char* certificate, unsigned long certificateLength,
+                             unsigned int keepNewer);
+    // The same for an EncryptedPrivateKeyInfo opened with the password: 1017 not one; 1328 the
+    // password does not open it; 1315; import's codes.
+    int importEncryptedPrivateKeyInfo(unsigned char* password, unsigned long passwordLength,
+                                      unsigned char* encryptedPrivateKeyInfo, unsigned long length,
+                                      unsigned char* certificate, unsigned long certificateLength);
+    // The Base64 form of the virtual pushCertificate: the decoding's code, or its result.
+    int pushCertificate(InputPINHandler* handler, const char* itemId, const char* base64Data,
+                        const char* base64Data2);
 
     // Memory handed out by tokens: zeroed on allocation, wiped (when a length is given) and
     // freed on release. Null when memory is short.

@@ -132,6 +132,13 @@ class TOKEN_EXPORT Util {
     static void discardFile(PreparedFile* file);
     // Flushes the folder's entries (the renames) to disk: 0, or the errno of the failure.
     static int syncFolder(int folder);
+    // The folder entry name of an open folder made with owner-only access: 0 (also when it
+    // exists as a folder already, *made false), or the errno.
+    static int makeFolderAt(int folder, std::string const& name, bool* made);
+    // Deletes the folder entry name of an open folder with everything in it, every step relative
+    // to an opened descriptor: links inside are removed, never followed, and a link given as the
+    // folder is refused (ELOOP or ENOTDIR) with nothing deleted. 0, or the errno.
+    static int deleteFolderAt(int folder, std::string const& name);
 
     // ---- Text from certificates --------------------------------------------------------------
     // Text made fit to show in a field of size bytes (NUL included): every control character

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "ItemId.h"
+#include "MediaNames.h"
 #include "Logger.h"
 #include "SGDigest.h"
 #include "SGHex.h"
@@ -25,6 +26,8 @@ namespace {
 using brindlow::token::DecodedCertificate;
 using brindlow::token::identifierPart;
 using brindlow::token::lastCharacter;
+using brindlow::token::sameName;
+using brindlow::token::spelledAs;
 
 constexpr const char* kNPKIFolder = "NPKI";
 constexpr const char* kGPKIFolder = "GPKI";
@@ -41,7 +44,6 @@ constexpr const char* kGPKIKmCert = "_env.cer";
 constexpr const char* kGPKIKmKey = "_env.key";
 constexpr const char* kGPKIIssuer = "Government of Korea";
 constexpr size_t kGPKIIssuerLength = 19;
-constexpr size_t kNameCompare = 256;  // names are compared over at most this many characters
 constexpr unsigned int kTextSize = 1024;
 // What one listing keeps of a medium at most: real media hold a few MiB.
 constexpr uint64_t kMaxListedBytes = 64ull << 20;
@@ -52,12 +54,6 @@ constexpr const char* kFirstPass[] = {"yessign",   "Lindsign", "TradeSign",
                                       "CrossCert", "KICA",     "INIPASS"};
 constexpr const char* kSecondPass = "KECA";
 constexpr const char* kThirdPass = "KSIGN";
-
-// Names are compared without regard to case over at most 256 characters.
-bool sameName(const std::string& a, const std::string& b) {
-    return TM_BASE(SGOS_strncasecmp)(a.c_str(), b.c_str(), static_cast<uint32_t>(kNameCompare)) ==
-           0;
-}
 
 // The names in a folder other than "." and "..", in the order the folder gives them; nothing
 // when the folder cannot be opened.
@@ -76,15 +72,6 @@ std::optional<std::vector<std::string>> listFolder(const std::string& folder) {
     }
     TM_BASE(SGOS_closedir)(dir);
     return names;
-}
-
-// The media were designed for file systems that ignore case, where "YESSIGN" opens as
-// "yessign": the name as the folder spells it, the exact spelling first.
-std::string spelledAs(const std::vector<std::string>& names, const std::string& name) {
-    if (std::find(names.begin(), names.end(), name) != names.end()) return name;
-    for (const auto& candidate : names)
-        if (sameName(candidate, name)) return candidate;
-    return name;
 }
 
 std::string childPath(const std::string& folder, const std::string& name) {
@@ -262,12 +249,14 @@ bool equalsIgnoringCase(const std::wstring& a, const wchar_t* b) {
 
 FileToken::FileToken(const char* root, const char* name)
     : Token(name, "DISK DRIVE", InputPINHandler::TOKEN_TYPE_DISK),
+      journal(nullptr),
       rootName(ownText(root ? root : "")),
       suites(new SuiteMap),
       systemDrive(false),
       importPIN{} {}
 
 FileToken::~FileToken() {
+    endImport(true);
     clearCertificateAndKey();
     delete suites;
     if (rootName) TM_BASE(SGOS_free)(rootName);
@@ -902,31 +891,4 @@ int FileToken::pushCertificate(InputPINHandler*, const char*, const unsigned cha
 
 int FileToken::setTokenOptions(void*) {
     return TOKEN_ERR_NOT_SUPPORTED;
-}
-
-// The writing operations of the disk token (import and deletion) are not provided yet; its key
-// operations are in FileTokenKeys.cpp.
-
-int FileToken::deleteCertificate(const char*, InputPINHandler*) {
-    return notSupported("deleteCertificate");
-}
-
-int FileToken::importEncryptedPrivateKeyInfo(unsigned char*, unsigned long, unsigned char*,
-                                             unsigned long, unsigned char*, unsigned long,
-                                             unsigned char*, unsigned long, InputPINHandler*) {
-    return notSupported("importEncryptedPrivateKeyInfo");
-}
-
-int FileToken::importInit(unsigned char*, unsigned long, InputPINHandler*,
-                          InputPINHandler::InputPINPurpose) {
-    return notSupported("importInit");
-}
-
-int FileToken::import(unsigned char*, unsigned long, unsigned char*, unsigned long, unsigned char*,
-                      unsigned long, unsigned char*, unsigned long, unsigned int, const bool&) {
-    return notSupported("import");
-}
-
-int FileToken::importCAPubs(unsigned char*, unsigned long) {
-    return notSupported("importCAPubs");
 }

@@ -125,11 +125,6 @@ int Token::pushCertificate(InputPINHandler*, const char*, const unsigned char*, 
     return TOKEN_ERR_NOT_SUPPORTED;
 }
 
-int Token::copyCertificate(const char*, InputPINHandler*, Token*, unsigned int) {
-    TOKEN_FATAL(logger, "%s - not supported...(%d)", "copyCertificate", TOKEN_ERR_NOT_SUPPORTED);
-    return TOKEN_ERR_NOT_SUPPORTED;
-}
-
 int Token::exportCertificateAndEncryptPrivateKey(unsigned char** key, unsigned long* keyLength,
                                                  unsigned char** certificate,
                                                  unsigned long* certificateLength, const char*,

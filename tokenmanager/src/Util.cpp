@@ -634,6 +634,29 @@ int Util::commitFile(PreparedFile* file) {
     return 0;
 }
 
+int Util::makeFolderAt(int folder, std::string const& name, bool* made) {
+    if (made) *made = false;
+    if (folder < 0 || !isEntryName(name)) return EINVAL;
+    if (::mkdirat(folder, name.c_str(), S_IRWXU) == 0) {
+        if (made) *made = true;
+        return 0;
+    }
+    const int error = errno;
+    struct stat st;
+    if (error == EEXIST && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : (S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR);
+    return error;
+}
+
+int Util::deleteFolderAt(int folder, std::string const& name) {
+    if (folder < 0 || !isEntryName(name)) return EINVAL;
+    const int child =
+        ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0) return errno;
+    deleteContents(child, name);
+    return ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
 void Util::discardFile(PreparedFile* file) {
     if (!file || file->temporary.empty()) return;
     ::unlinkat(file->folder, file->temporary.c_str(), 0);

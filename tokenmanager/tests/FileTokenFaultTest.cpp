@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -78,14 +79,25 @@ struct Call {
     bool creates = false;  // an openat that creates a file
 };
 
-// The system calls of the change on the holder folder and its files, from a trace of a run that
-// succeeds.
+// The copy of the medium's certificate to the volume folder under the password, its output.
+std::string copyDriver(const Medium& medium, const std::string& volume,
+                       const std::string& prefix = "") {
+    return testkit::run("ASAN_OPTIONS=detect_leaks=0 " + prefix + " " +
+                        testkit::quote(TOKEN_KEY_CHANGE_DRIVER) + " copy " +
+                        testkit::quote(medium.base().string()) + " " + testkit::quote(volume) +
+                        " " + testkit::quote(kPassword) + " 2>&1");
+}
+
+// The system calls of the change on the holder folder and its files (or anything below it),
+// from a trace of a run that succeeds; run: the driver with a prefix.
 std::vector<Call> changeCalls(const Medium& medium, const std::string& holder,
-                              const std::string& traced) {
+                              const std::string& traced,
+                              const std::function<std::string(const std::string&)>& run = {}) {
     testkit::Scratch dir("trace");
     const std::string trace = (dir / "trace.txt").string();
-    const std::string out =
-        driver(medium, "strace -f -qq -y -e trace=" + traced + " -o " + testkit::quote(trace));
+    const std::string prefix =
+        "strace -f -qq -y -e trace=" + traced + " -o " + testkit::quote(trace);
+    const std::string out = run ? run(prefix) : driver(medium, prefix);
     EXPECT_EQ(resultOf(out), 0) << out;
     std::map<std::string, int> counts;
     std::vector<Call> calls;
@@ -266,5 +278,93 @@ TEST(FileTokenFaults, AFullOrReadOnlyFileSystemRefusesTheChange) {
                                              "signPri.key"};
         if (state == "full") expected.insert(expected.begin(), ".fill");
         EXPECT_EQ(names, expected);
+    }
+}
+
+namespace {
+
+// Every entry below a folder, relative to it, with the bytes of each file ("/" for a folder).
+std::map<std::string, Bytes> entriesBelow(const fs::path& top) {
+    std::map<std::string, Bytes> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(top, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        out[fs::relative(it->path(), top).string()] =
+            it->is_directory() ? Bytes{'/'} : testkit::readBytes(it->path());
+    return out;
+}
+
+}  // namespace
+
+TEST(FileTokenFaults, EveryFailedStepOfACopyLeavesTheTargetAsItWasOrTheCopyWhole) {
+    if (!haveStrace()) GTEST_SKIP() << "strace is not installed";
+    ASSERT_FALSE(material().empty());
+    // Where the copy files the pair on a volume, from a run without faults.
+    Medium source;
+    source.npki(kHolder, npkiPair());
+    testkit::Scratch plain("volume");
+    ASSERT_EQ(resultOf(copyDriver(source, plain.str())), 0);
+    std::string holder;
+    for (const auto& [name, bytes] : entriesBelow(plain.path()))
+        if (name.size() > 13 && name.compare(name.size() - 13, 13, "/signCert.der") == 0)
+            holder = name.substr(0, name.size() - 13);
+    ASSERT_FALSE(holder.empty());
+
+    // An empty volume (folders made and removed again), and one holding the same certificate
+    // with a key-management key under another password (files kept and put back).
+    for (const bool earlier : {false, true}) {
+        SCOPED_TRACE(earlier ? "over an earlier pair" : "onto an empty volume");
+        auto prepare = [&](const fs::path& volume) {
+            if (!earlier) return;
+            const fs::path folder = volume / holder;
+            fs::create_directories(folder);
+            const Parts pair = npkiPair();
+            testkit::writeBytes(folder / "signCert.der", pair.signCert);
+            testkit::writeBytes(folder / "signPri.key", pair.signKey);
+            testkit::writeBytes(folder / "kmCert.der", pair.kmCert);
+            testkit::writeBytes(folder / "kmPri.key", materialFile("km-other/key.der"));
+        };
+        testkit::Scratch tracedVolume("volume");
+        prepare(tracedVolume.path());
+        const std::vector<Call> calls =
+            changeCalls(source, tracedVolume.str(),
+                        "openat,mkdirat,write,fsync,renameat,renameat2,linkat,unlinkat",
+                        [&](const std::string& prefix) {
+                            return copyDriver(source, tracedVolume.str(), prefix);
+                        });
+        ASSERT_GE(calls.size(), 12u);
+
+        std::mutex report;
+        inParallel(calls, [&](const Call& call, size_t) {
+            Medium medium;
+            medium.npki(kHolder, npkiPair());
+            testkit::Scratch volume("volume");
+            prepare(volume.path());
+            const auto before = entriesBelow(volume.path());
+            const std::string error = call.name == "linkat"                           ? "EPERM"
+                                      : call.name == "openat" || call.name == "write" ? "ENOSPC"
+                                                                                      : "EIO";
+            const std::string out =
+                copyDriver(medium, volume.str(),
+                           "strace -f -qq -o /dev/null -e inject=" + call.name + ":error=" + error +
+                               ":when=" + std::to_string(call.ordinal));
+            const auto after = entriesBelow(volume.path());
+            std::lock_guard<std::mutex> lock(report);
+            SCOPED_TRACE(call.line + "\n" + out);
+            const int rc = resultOf(out);
+            EXPECT_NE(rc, -1);
+            if (rc == 0) {
+                // Whole: both pairs, both keys under the password.
+                const fs::path folder = volume.path() / holder;
+                EXPECT_EQ(testkit::readBytes(folder / "signCert.der"), npkiPair().signCert);
+                EXPECT_EQ(testkit::readBytes(folder / "kmCert.der"), npkiPair().kmCert);
+                EXPECT_TRUE(opensWith(testkit::readBytes(folder / "signPri.key"), kPassword));
+                EXPECT_TRUE(opensWith(testkit::readBytes(folder / "kmPri.key"), kPassword));
+            } else {
+                EXPECT_TRUE(after == before) << "the target changed";
+            }
+            for (const auto& [name, bytes] : after)
+                EXPECT_EQ(name.find(".sgtmp."), std::string::npos) << name;
+        });
     }
 }

@@ -657,6 +657,6 @@ TEST(FileTokenAnswers, OperationsOfOtherKindsAndLaterWork) {
     EXPECT_EQ(a, nullptr);
     EXPECT_EQ(b, nullptr);
     EXPECT_EQ(t.verifyPin("x1", nullptr, 0), 1309);
-    EXPECT_EQ(t.deleteCertificate("x1", nullptr), 1307);
-    EXPECT_EQ(t.importInit(nullptr, 0, nullptr, InputPINHandler::PURPOSE_IMPORT), 1307);
+    EXPECT_EQ(t.deleteCertificate("x1", nullptr), 1309);
+    EXPECT_EQ(t.importInit(nullptr, 0, nullptr, InputPINHandler::PURPOSE_IMPORT), 1305);
 }

@@ -141,6 +141,11 @@ TEST(TokenInterface, VirtualOperationsKeepTheirPositions) {
     using GetPath = int (Token::*)(const char*, unsigned char**, unsigned long*);
     using GenerateKeyPair = int (Token::*)(char**, unsigned char**, unsigned long*,
                                            InputPINHandler*, TokenGenerateKeyPairParameters*);
+    using PushCertificate = int (Token::*)(InputPINHandler*, const char*, const unsigned char*,
+                                           unsigned long, const unsigned char*, unsigned long);
+    using ImportEncrypted =
+        int (Token::*)(unsigned char*, unsigned long, unsigned char*, unsigned long, unsigned char*,
+                       unsigned long, unsigned char*, unsigned long, InputPINHandler*);
     // Entries 0 and 1 are the two destructors.
     const struct {
         const char* name;
@@ -159,13 +164,14 @@ TEST(TokenInterface, VirtualOperationsKeepTheirPositions) {
         {"getPrivateKey", slotOf(static_cast<GetPrivateKey>(&Token::getPrivateKey))},
         {"getPath", slotOf(static_cast<GetPath>(&Token::getPath))},
         {"decrypt", slotOf(&Token::decrypt)},
-        {"pushCertificate", slotOf(&Token::pushCertificate)},
+        {"pushCertificate", slotOf(static_cast<PushCertificate>(&Token::pushCertificate))},
         {"deleteCertificate", slotOf(&Token::deleteCertificate)},
         {"copyCertificate", slotOf(&Token::copyCertificate)},
         {"changeCertificatePIN", slotOf(&Token::changeCertificatePIN)},
         {"exportCertificateAndEncryptPrivateKey",
          slotOf(&Token::exportCertificateAndEncryptPrivateKey)},
-        {"importEncryptedPrivateKeyInfo", slotOf(&Token::importEncryptedPrivateKeyInfo)},
+        {"importEncryptedPrivateKeyInfo",
+         slotOf(static_cast<ImportEncrypted>(&Token::importEncryptedPrivateKeyInfo))},
         {"importInit", slotOf(&Token::importInit)},
         {"getPhysicalBasePath", slotOf(&Token::getPhysicalBasePath)},
         {"checkNPKI", slotOf(&Token::checkNPKI)},

@@ -231,6 +231,8 @@ void CertManagerController::showResult(int result, int successCode, int failureC
         showMessage(successCode);
     else if (isNotSupported(result))
         showMessage(failureCode, notSupportedText());
+    else if (result == TOKEN_ERR_STORED_NEWER)
+        showMessage(failureCode, storedNewerText());
     else
         showMessage(failureCode);
 }
@@ -369,8 +371,10 @@ void CertManagerController::didEndCopySelectSheet(int returnCode, const std::str
     if (!usable) {
         result = TOKEN_ERR_KEY_DECRYPT;
     } else if (source != nullptr && target != nullptr) {
+        // Keep-newer: a newer certificate of the holder on the target (with the key it needs)
+        // is never replaced by an older one; the notice says why nothing was copied.
         Password handler(ascii);
-        result = source->copyCertificate(itemId.c_str(), &handler, target, 0);
+        result = source->copyCertificate(itemId.c_str(), &handler, target, 1);
     }
     wipeBytes(ascii.data(), ascii.size());
     showResult(result, kMsgCopyDone, kMsgCopyFailed);

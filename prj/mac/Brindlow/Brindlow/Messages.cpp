@@ -31,3 +31,7 @@ bool isNotSupported(int tokenResult) {
 QString notSupportedText() {
     return QStringLiteral("이 매체에서는 지원하지 않는 기능입니다.");
 }
+
+QString storedNewerText() {
+    return QStringLiteral("대상 매체에 같은 사용자의 더 최근 인증서가 있어 복사하지 않았습니다.");
+}

@@ -45,3 +45,5 @@ QString asciiOnlyText();
 // an alert then adds.
 bool isNotSupported(int tokenResult);
 QString notSupportedText();
+// Why a copy left the target alone: it holds a newer certificate of the same holder.
+QString storedNewerText();

@@ -479,6 +479,9 @@ TEST_F(CertManagerControllerTest, CopyHandsTheEnteredPasswordAndTargetToTheSourc
         {TOKEN_ERR_WRONG_PIN, QStringLiteral("인증서 복사중 문제가 발생하였습니다.")},
         {TOKEN_ERR_NOT_SUPPORTED,
          QStringLiteral("인증서 복사중 문제가 발생하였습니다. / ") + kNotSupported},
+        {TOKEN_ERR_STORED_NEWER, QStringLiteral("인증서 복사중 문제가 발생하였습니다. / ") +
+                                     QStringLiteral("대상 매체에 같은 사용자의 더 최근 인증서가 "
+                                                    "있어 복사하지 않았습니다.")},
     };
     for (const Case& c : cases) {
         token.reset();
@@ -516,48 +519,58 @@ TEST_F(CertManagerControllerTest, CopyHandsTheEnteredPasswordAndTargetToTheSourc
         EXPECT_EQ(token.copies[0].password, "Brindlow#1234");
         EXPECT_EQ(token.copies[0].handlerResult, 0);
         EXPECT_EQ(token.copies[0].destination, expectedTarget);
-        EXPECT_EQ(token.copies[0].flags, 0u);
+        // Keep-newer: the window never replaces a newer certificate on the target.
+        EXPECT_EQ(token.copies[0].flags, 1u);
         EXPECT_EQ(token.listCalls, listed);  // a copy does not list the medium again
     }
 }
 
-TEST_F(CertManagerControllerTest, DiskTokenOperationsShowWhatTheyDid) {
-    // The disk token's delete and copy as they are: whatever they answer, the notice matches
-    // what happened on disk.
-    const std::string folder =
-        testHome() + "/Library/Preferences/NPKI/TradeSign/USER/cn=choi,o=TradeSign,c=kr";
+TEST_F(CertManagerControllerTest, TheDiskTokenDeletesAndCopiesForReal) {
+    const std::string npki = testHome() + "/Library/Preferences/NPKI";
+    const std::string folder = npki + "/TradeSign/USER/cn=choi,o=TradeSign,c=kr";
     table->selectRowAlone(2);
     ASSERT_TRUE(manager->certArray()[2].displayText.startsWith(QStringLiteral("최수진")));
     AlertSeam::takeRecords();
     manager->deleteCert();
-    const QStringList deleted = alertLines();
-    ASSERT_EQ(deleted.size(), 2);
-    if (std::filesystem::exists(folder + "/signCert.der")) {
-        EXPECT_TRUE(deleted[1].startsWith(QStringLiteral("인증서 삭제중 문제가 발생하였습니다.")));
-        EXPECT_EQ(manager->certArray().size(), kHomeRowCount);
-    } else {
-        EXPECT_EQ(deleted[1], QStringLiteral("인증서 삭제가 완료되었습니다."));
-        EXPECT_EQ(manager->certArray().size(), kHomeRowCount - 1);
-    }
+    EXPECT_EQ(alertLines(), (QStringList{QStringLiteral("인증서를 삭제하시겠습니까?"),
+                                         QStringLiteral("인증서 삭제가 완료되었습니다.")}));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(std::filesystem::exists(npki + "/Lindsign/USER/cn=park,o=Lindsign,c=kr"));
+    ASSERT_EQ(manager->certArray().size(), kHomeRowCount - 1);
 
-    table->selectRowAlone(0);
-    whenModal<CopySelectController>([&](CopySelectController* sheet) {
-        for (int row = 0; row < sheet->rows().size(); ++row)
-            if (sheet->rows()[row].name == QStringLiteral("EMPTYVOL"))
-                sheet->tableView()->selectRowAlone(row);
-        whenModal<ManagerInputPINWindowController>([](ManagerInputPINWindowController* p) {
-            p->pin()->setText(QStringLiteral("Brindlow#1234"));
-            p->click();
+    // The first row (with a key-management pair) to the empty volume, under the password that
+    // opens its keys.
+    auto copyFirstRowTo = [&](const QString& volume, const QString& password) {
+        table->selectRowAlone(0);
+        whenModal<CopySelectController>([&](CopySelectController* sheet) {
+            for (int row = 0; row < sheet->rows().size(); ++row)
+                if (sheet->rows()[row].name == volume) sheet->tableView()->selectRowAlone(row);
+            whenModal<ManagerInputPINWindowController>([&](ManagerInputPINWindowController* p) {
+                p->pin()->setText(password);
+                p->click();
+            });
+            sheet->confirm();
         });
-        sheet->confirm();
-    });
-    manager->copyCert();
-    const QStringList copied = alertLines();
-    ASSERT_EQ(copied.size(), 1);
-    if (std::filesystem::exists(testVolumes() + "/EMPTYVOL/NPKI"))
-        EXPECT_EQ(copied[0], QStringLiteral("인증서 복사가 완료되었습니다."));
-    else
-        EXPECT_TRUE(copied[0].startsWith(QStringLiteral("인증서 복사중 문제가 발생하였습니다.")));
+        manager->copyCert();
+        return alertLines();
+    };
+    EXPECT_EQ(copyFirstRowTo(QStringLiteral("EMPTYVOL"), QStringLiteral("Wrong#pass123")),
+              QStringList{QStringLiteral("인증서 복사중 문제가 발생하였습니다.")});
+    EXPECT_FALSE(std::filesystem::exists(testVolumes() + "/EMPTYVOL/NPKI"));
+    EXPECT_EQ(copyFirstRowTo(QStringLiteral("EMPTYVOL"), QStringLiteral("Brindlow#1234")),
+              QStringList{QStringLiteral("인증서 복사가 완료되었습니다.")});
+    const std::string source = npki + "/yessign/USER/cn=hong,ou=personal4IB,o=yessign,c=kr";
+    const std::string copied =
+        brindlow::test::onlyFolderIn(testVolumes() + "/EMPTYVOL/NPKI/yessign/USER");
+    for (const char* name : {"signCert.der", "kmCert.der"})
+        EXPECT_TRUE(brindlow::test::fileBytes(copied + "/" + name) ==
+                    brindlow::test::fileBytes(source + "/" + name))
+            << name;
+    for (const char* name : {"signPri.key", "kmPri.key"})
+        EXPECT_FALSE(brindlow::test::fileBytes(copied + "/" + name).empty()) << name;
+    // The same certificate again: the stored one is not newer, so it is replaced.
+    EXPECT_EQ(copyFirstRowTo(QStringLiteral("EMPTYVOL"), QStringLiteral("Brindlow#1234")),
+              QStringList{QStringLiteral("인증서 복사가 완료되었습니다.")});
 }
 
 TEST_F(CertManagerControllerTest, ImportAndExportSayTheMediaCannotDoThemYet) {

@@ -135,4 +135,18 @@ bool prepareEnvironment() {
     return true;
 }
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string onlyFolderIn(const std::string& folder) {
+    std::string found;
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.is_directory() && ++count == 1) found = entry.path().string();
+    return count == 1 ? found : std::string();
+}
+
 }  // namespace brindlow::test

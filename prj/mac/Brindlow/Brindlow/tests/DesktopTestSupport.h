@@ -43,6 +43,11 @@ bool prepareEnvironment();
 // A single certificate that the fixture script made (full.der, v1.der, hostile.der, ca.der).
 std::string fixturePath(const std::string& name);
 
+// The bytes of a file; empty when it cannot be read.
+std::string fileBytes(const std::string& path);
+// The path of the one folder in a folder; empty when it holds none or several.
+std::string onlyFolderIn(const std::string& folder);
+
 // The home folder and the mount folder that prepareEnvironment set.
 std::string testHome();
 std::string testVolumes();

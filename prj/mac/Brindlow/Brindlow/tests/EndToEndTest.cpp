@@ -16,6 +16,8 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <functional>
 
 #include "Alert.h"
@@ -23,10 +25,12 @@
 #include "CertViewController.h"
 #include "ChangeCertPassController.h"
 #include "DesktopTestSupport.h"
+#include "ManagerInputPINWindowController.h"
 #include "MediumSelectController.h"
 #include "RightClickTableWidget.h"
 
 using namespace brindlow::ui;
+using brindlow::test::fileBytes;
 using brindlow::test::whenModal;
 
 namespace {
@@ -195,9 +199,15 @@ struct Notice {
     QString text, informative;
 };
 
-void answerNextNotice(Notice& notice) {
-    whenModal<QMessageBox>(
-        [&](QMessageBox* box) {
+// skip: the text of an alert that is up already and is not the notice.
+void answerNextNotice(Notice& notice, const QString& skip = QString()) {
+    brindlow::test::whenModalWidget(
+        [skip](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            return box != nullptr && (skip.isEmpty() || box->text() != skip);
+        },
+        [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
             EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
             notice.text = box->text();
             notice.informative = box->informativeText();
@@ -225,11 +235,6 @@ Notice confirmEntries(ChangeCertPassController* dialog, const QString& current,
         },
         15000));
     return notice;
-}
-
-std::string fileBytes(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
 // Whether openssl opens the key file with the password; the key's public half in *publicKey.
@@ -401,4 +406,179 @@ TEST(EndToEnd, ChangeCertPasswordUnderX) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled.seen; }, 15000));
     EXPECT_EQ(cancelled.text, QStringLiteral("인증서 암호 변경이 취소되었습니다."));
     EXPECT_TRUE(opensslOpens(signKey, third));
+}
+
+// ---- Deleting and copying on real media -------------------------------------------------------
+
+namespace {
+
+// Every file below a folder with its bytes.
+std::map<std::string, std::string> tree(const std::string& top) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        out[it->path().string()] = it->is_regular_file() ? fileBytes(it->path().string()) : "/";
+    return out;
+}
+
+}  // namespace
+
+TEST(EndToEnd, DeleteAndCopyUnderX) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        GTEST_SKIP() << "needs an X server: run through tests/run_end_to_end.sh";
+    const std::string npki = brindlow::test::testHome() + "/Library/Preferences/NPKI";
+    const std::string volume = brindlow::test::testVolumes() + "/EMPTYVOL";
+    const std::string choi = npki + "/TradeSign/USER/cn=choi,o=TradeSign,c=kr";
+    const std::string hong = npki + "/yessign/USER/cn=hong,ou=personal4IB,o=yessign,c=kr";
+    // The password test of this run may have changed hong's keys before: whichever of its
+    // passwords opens them now is the one a copy needs.
+    QString password;
+    for (const QString candidate :
+         {QStringLiteral("Brindlow#1234"), QStringLiteral("Third#pass2024")})
+        if (password.isEmpty() && opensslOpens(hong + "/signPri.key", candidate))
+            password = candidate;
+    ASSERT_FALSE(password.isEmpty());
+
+    AlertSeam::reset();
+    AlertSeam::startRecording();
+    CertManagerController manager;
+    manager.move(40, 40);
+    manager.resize(640, 720);
+    manager.show();
+    manager.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&manager));
+    auto* table = manager.certTableView();
+    const int rows = table->rowCount();
+    auto selectRow = [&](int row) {
+        clickAt(table->viewport(), table->visualRect(table->model()->index(row, 0)).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return table->selectedRow() == row; }, 10000));
+    };
+    auto rowOf = [&](const QString& name) {
+        for (int row = 0; row < manager.certArray().size(); ++row)
+            if (manager.certArray()[row].displayText.startsWith(name)) return row;
+        return -1;
+    };
+
+    // Delete: the confirmation answered with a click on "취소", then on "확인".
+    auto deleteWith = [&](const QString& answer) {
+        Notice notice;
+        bool asked = false;
+        whenModal<QMessageBox>(
+            [&](QMessageBox* box) {
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
+                EXPECT_EQ(box->text(), QStringLiteral("인증서를 삭제하시겠습니까?"));
+                asked = true;
+                answerNextNotice(notice, box->text());
+                clickWidget(buttonTitled(box, answer));
+            },
+            15000);
+        clickWidget(buttonTitled(&manager, QStringLiteral("삭제")));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return asked && notice.seen && QApplication::activeModalWidget() == nullptr; },
+            30000));
+        return notice.text;
+    };
+    const int choiRow = rowOf(QStringLiteral("최수진"));
+    ASSERT_GE(choiRow, 0);
+    selectRow(choiRow);
+    const auto others = tree(npki + "/yessign");
+    EXPECT_EQ(deleteWith(QStringLiteral("취소")), QStringLiteral("인증서 삭제가 취소되었습니다."));
+    EXPECT_TRUE(std::filesystem::exists(choi + "/signCert.der"));
+    EXPECT_EQ(table->rowCount(), rows);
+    selectRow(choiRow);
+    EXPECT_EQ(deleteWith(QStringLiteral("확인")), QStringLiteral("인증서 삭제가 완료되었습니다."));
+    EXPECT_FALSE(std::filesystem::exists(choi));
+    EXPECT_EQ(table->rowCount(), rows - 1);
+    EXPECT_EQ(rowOf(QStringLiteral("최수진")), -1);
+    EXPECT_EQ(tree(npki + "/yessign"), others);
+    expectPicture(screenshot(QStringLiteral("07-deleted.png")));
+
+    // Copy: the sheet's row and confirm button, the prompt typed into; the notice it brought.
+    auto copyTo = [&](const QString& target, const QString& typed) {
+        Notice notice;
+        bool prompted = false;
+        whenModal<CopySelectController>(
+            [&](CopySelectController* sheet) {
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
+                int row = -1;
+                for (int r = 0; r < sheet->rows().size(); ++r)
+                    if (sheet->rows()[r].name == target) row = r;
+                if (row < 0) {
+                    ADD_FAILURE() << "no row " << target.toStdString();
+                    sheet->close();
+                    return;
+                }
+                auto* list = sheet->tableView();
+                clickAt(list->viewport(), list->visualRect(list->model()->index(row, 0)).center());
+                EXPECT_TRUE(QTest::qWaitFor([&] { return list->selectedRow() == row; }, 10000));
+                whenModal<ManagerInputPINWindowController>(
+                    [&](ManagerInputPINWindowController* prompt) {
+                        EXPECT_TRUE(QTest::qWaitForWindowExposed(prompt));
+                        typeInto(prompt->pin(), typed);
+                        prompted = true;
+                        answerNextNotice(notice);
+                        clickWidget(
+                            prompt->findChild<QPushButton*>(QStringLiteral("confirmButton")));
+                    },
+                    15000);
+                clickWidget(sheet->confirmButton());
+            },
+            15000);
+        clickWidget(buttonTitled(&manager, QStringLiteral("복사")));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return prompted && notice.seen && QApplication::activeModalWidget() == nullptr; },
+            60000));
+        return notice.text;
+    };
+    const int hongRow = rowOf(QStringLiteral("홍길동()0011"));
+    ASSERT_GE(hongRow, 0);
+    selectRow(hongRow);
+    const auto emptyVolume = tree(volume);
+    EXPECT_EQ(copyTo(QStringLiteral("EMPTYVOL"), QStringLiteral("Wrong#pass123")),
+              QStringLiteral("인증서 복사중 문제가 발생하였습니다."));
+    EXPECT_EQ(tree(volume), emptyVolume);
+    selectRow(hongRow);
+    EXPECT_EQ(copyTo(QStringLiteral("EMPTYVOL"), password),
+              QStringLiteral("인증서 복사가 완료되었습니다."));
+    const std::string copied = brindlow::test::onlyFolderIn(volume + "/NPKI/yessign/USER");
+    for (const auto& [key, certificate] :
+         {std::pair{"signPri.key", "signCert.der"}, std::pair{"kmPri.key", "kmCert.der"}}) {
+        SCOPED_TRACE(key);
+        EXPECT_TRUE(fileBytes(copied + "/" + certificate) == fileBytes(hong + "/" + certificate));
+        QString publicKey;
+        EXPECT_TRUE(opensslOpens(copied + "/" + key, password, &publicKey));
+        EXPECT_EQ(publicKey, certificatePublicKey(copied + "/" + certificate));
+        expectKeyFileProfile(copied + "/" + key);
+    }
+
+    // The volume lists it; copied back to the home folder, it opens there with the password.
+    bool sheetSeen = false;
+    whenModal<USBSelectController>([&](USBSelectController* sheet) {
+        sheetSeen = true;
+        for (int row = 0; row < sheet->rows().size(); ++row)
+            if (sheet->rows()[row].name == QStringLiteral("EMPTYVOL")) {
+                auto* list = sheet->tableView();
+                clickAt(list->viewport(), list->visualRect(list->model()->index(row, 0)).center());
+                EXPECT_TRUE(QTest::qWaitFor([&] { return list->selectedRow() == row; }, 10000));
+            }
+        clickWidget(sheet->confirmButton());
+    });
+    clickWidget(manager.viewWithTag(2));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return sheetSeen && manager.selectedButtonTag() == 2; }, 15000));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_TRUE(manager.certArray()[0].displayText.startsWith(QStringLiteral("홍길동()0011\n")));
+    expectPicture(screenshot(QStringLiteral("08-copied-to-the-volume.png")));
+    const std::string homeCertificate = fileBytes(hong + "/signCert.der");
+    selectRow(0);
+    EXPECT_EQ(copyTo(QStringLiteral("사용자 홈"), password),
+              QStringLiteral("인증서 복사가 완료되었습니다."));
+    // Filed under the folder name the subject gives, beside the fixture's own folder.
+    std::string back;
+    for (const auto& entry : std::filesystem::directory_iterator(npki + "/yessign/USER"))
+        if (entry.path().string() != hong) back = entry.path().string();
+    EXPECT_TRUE(fileBytes(back + "/signCert.der") == homeCertificate);
+    EXPECT_TRUE(opensslOpens(back + "/signPri.key", password));
+    EXPECT_TRUE(opensslOpens(back + "/kmPri.key", password));
 }

@@ -529,6 +529,8 @@ constexpr int kButtonRowFromBottom = 23;
 // The dialog's three fields, from its top.
 constexpr int kFirstFieldY = 22;
 constexpr int kFieldStep = 28;
+// The first row of a medium sheet, from its top.
+constexpr int kSheetFirstRowY = 55;
 
 // A mapped window of the application that is none of the known ones (an alert, a dialog).
 std::optional<Window> otherWindow(const std::vector<std::string>& known) {
@@ -611,6 +613,97 @@ TEST_F(BundleEndToEnd, ChangesACertificatesPasswordWithTheKeyboard) {
         << app_.report();
     EXPECT_TRUE(opensWithCertificateKey(keyFile, "Newpass#5678", certificate));
     EXPECT_FALSE(opensWithCertificateKey(keyFile, "Brindlow#1234", certificate));
+
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Down Return");
+    EXPECT_TRUE(exitedCleanly(app_.waitExit(30s))) << app_.report();
+}
+
+// ---- Copying and deleting in the bundle --------------------------------------------------------
+
+TEST_F(BundleEndToEnd, CopiesAndDeletesACertificateWithTheMouseAndKeyboard) {
+    // A removable disk without certificates, mounted before the start.
+    const std::string volume = folders_.volumes + "/EMPTYVOL";
+    fs::create_directories(volume);
+    startApp();
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Return");
+    std::optional<Window> manager;
+    ASSERT_TRUE(
+        waitUntil([&] { return (manager = windowNamed("인증서 관리자")).has_value(); }, 15s))
+        << app_.report();
+    const std::string holder =
+        folders_.home + "/Library/Preferences/NPKI/yessign/USER/cn=hong,o=yessign,c=kr";
+    const std::vector<std::string> known = {padlock->id, manager->id};
+    // The first row, then a button of the bottom row (six buttons: the n-th from the left).
+    auto press = [&](int button) {
+        click(manager->frame.x + kFirstRowX, manager->frame.y + kFirstRowY, 1);
+        click(manager->frame.x + manager->frame.width * (2 * button - 1) / 12,
+              manager->frame.y + manager->frame.height - kButtonRowFromBottom, 1);
+    };
+    // The alert that comes up, answered with a key once photographed.
+    auto answerAlert = [&](const char* key, const char* picture) {
+        std::optional<Window> alert;
+        ASSERT_TRUE(waitUntil([&] { return (alert = otherWindow(known)).has_value(); }, 30s))
+            << app_.report();
+        screenshot(picture, alert->frame);
+        const std::string id = alert->id;
+        keys(key);
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (const Window& w : applicationWindows())
+                    if (w.id == id) return false;
+                return true;
+            },
+            15s));
+    };
+    // The copy sheet's one row chosen with the keyboard, the password typed into the prompt.
+    auto copyWith = [&](const std::string& password, const char* picture) {
+        press(3);
+        std::optional<Window> sheet;
+        ASSERT_TRUE(
+            waitUntil([&] { return (sheet = windowNamed("복사할 매체 선택")).has_value(); }, 15s))
+            << app_.report();
+        // The one row lies below the sheet's prompt line.
+        click(sheet->frame.centerX(), sheet->frame.y + kSheetFirstRowY, 1);
+        screenshot("copy-sheet.png", sheet->frame);
+        keys("Return");
+        std::optional<Window> prompt;
+        ASSERT_TRUE(
+            waitUntil([&] { return (prompt = windowNamed("인증서 암호 입력")).has_value(); }, 15s))
+            << app_.report();
+        click(prompt->frame.centerX(), prompt->frame.centerY(), 1);
+        ASSERT_TRUE(runCommand("xdotool type --delay 30 '" + password + "'"));
+        keys("Return");
+        ASSERT_TRUE(waitUntil([&] { return !windowNamed("인증서 암호 입력").has_value(); }, 15s));
+        answerAlert("Return", picture);
+    };
+
+    // A wrong password leaves the volume empty; the right one copies both files.
+    copyWith("Wrong#pass123", "copy-refused.png");
+    EXPECT_TRUE(fs::is_empty(volume));
+    copyWith("Brindlow#1234", "copy-done.png");
+    std::string copied;
+    for (const auto& entry : fs::recursive_directory_iterator(volume))
+        if (entry.path().filename() == "signCert.der") copied = entry.path().parent_path();
+    ASSERT_FALSE(copied.empty()) << app_.report();
+    EXPECT_EQ(readFile(copied + "/signCert.der"), readFile(holder + "/signCert.der"));
+    EXPECT_TRUE(opensWithCertificateKey(copied + "/signPri.key", "Brindlow#1234",
+                                        copied + "/signCert.der"));
+
+    // Delete: Escape is "취소", Return "확인"; each brings its notice.
+    press(2);
+    answerAlert("Escape", "delete-asked.png");
+    answerAlert("Return", "delete-cancelled.png");
+    EXPECT_TRUE(exists(holder + "/signCert.der"));
+    press(2);
+    answerAlert("Return", "delete-asked-again.png");
+    answerAlert("Return", "delete-done.png");
+    EXPECT_FALSE(exists(holder));
+    EXPECT_TRUE(exists(copied + "/signCert.der"));
 
     ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
     keys("Down Down Down Return");
