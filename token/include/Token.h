@@ -59,6 +59,15 @@ struct TOKEN_EXPORT LocalKeySet {
     SGBinary privateKey;
 };
 
+// How a signature is made (Token::generateSignature): 0 PKCS #1 of the data's digest; 1 CMS with
+// the signer named by subject, as a bare SignedData; 2 CMS; 3 PKCS #1 in raw mode; 4 CMS with
+// detached content; any other value CMS.
+typedef int SignType;
+// What the input of the text-level entries is: 2 a Base64 file path whose content is signed; 4
+// as 2, the file's name, "^" and its content; any other value Base64 data. In CMS signing 1
+// (a DigestInfo) and 3 (a finished digest) also set the content mode.
+typedef int SignInputType;
+
 // Key-decoding modes of Token::decryptPrivateKeyFromPKCS8.
 enum TokenKeyMode : int { TOKEN_KEY_RECORD = 0, TOKEN_KEY_OCTETS = 1, TOKEN_KEY_INFO = 2 };
 
@@ -243,6 +252,49 @@ class TOKEN_EXPORT Token {
                                unsigned long length, void* key, const char* keyId,
                                const char* itemId, TokenGenerateSignatureParameters* parameters,
                                PKIType pkiType);
+
+    // ---- Signatures ---------------------------------------------------------------------------
+    //
+    // Text level: the input by the parameters' input type (Base64 data, or a Base64 file path),
+    // refused with 1029 beyond the parameters' limit in MiB, signed by the byte level; a
+    // signature handed back (also with a non-zero code) comes out as Base64 text, released with
+    // freeMemory.
+    int generateSignature(char** out, InputPINHandler* handler, char* input, const char* keyId,
+                          const char* certificateId, TokenGenerateSignatureParameters* parameters,
+                          SignType type);
+    // Byte level, by type. The type's options are applied to a copy: the caller's record is
+    // never changed. With the verify flag, a signature of type 0, 2 or 4 that was made is
+    // verified: 1500 when it does not hold, the signature still handed out.
+    int generateSignature(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                          unsigned char* data, unsigned long length, const char* keyId,
+                          const char* certificateId, TokenGenerateSignatureParameters* parameters,
+                          SignType type);
+    // PKCS #1 v1.5 of the data's SHA-1 or SHA-256 DigestInfo (raw mode: SHA-256 with the fixed
+    // 10-byte parameters) through generateSignatureRAW; a GPKI key signs the data itself. A null
+    // *out receives a buffer of the key size.
+    int generateSignaturePKCS1(unsigned char** out, unsigned long* outLength,
+                               InputPINHandler* handler, unsigned char* data, unsigned long length,
+                               const char* keyId, const char* unused,
+                               TokenGenerateSignatureParameters* parameters);
+    // CMS SignedData (SHA-256) with the certificate of certificateId, the key staying in the
+    // token behind the key callbacks. A cancelled password gives the token's 1302.
+    int generateSignatureCMS(unsigned char** out, unsigned long* outLength,
+                             InputPINHandler* handler, unsigned char* data, unsigned long length,
+                             const char* keyId, const char* certificateId,
+                             TokenGenerateSignatureParameters* parameters);
+    // Type 0: the PKCS #1 signature with the key id's certificate and the hash it was made
+    // with; 2: a CMS signature with its content; 4: a detached CMS signature over the data.
+    // Other types 0. -1 without key id (0) or data (4), -2 without certificate.
+    int verifySignature(unsigned char* signature, unsigned long length, unsigned char* data,
+                        unsigned long dataLength, const char* keyId,
+                        TokenGenerateSignatureParameters* parameters, SignType type);
+    // The signed data of a Base64 file path: the content (type 2) or name "^" content.
+    // -1 path not Base64; 1340 not read; 1342 reading refused.
+    int readPlainFromFile(unsigned char** out, unsigned long* outLength, char* base64Path,
+                          SignInputType type);
+    // Writes the signature (Base64-decoded, or the text itself when plain) to the Base64 path.
+    // 1341 not Base64 or not written; 1343 writing refused.
+    int writeSignature(char* base64Path, char* signature, bool plainText);
 
     // ---- Certificate checks ------------------------------------------------------------------
     //
