@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -516,6 +517,104 @@ TEST_F(BundleEndToEndNotInstalled, EndsAtTheFirstWatchAfterTheStart) {
     EXPECT_TRUE(exitedCleanly(status)) << app_.report();
     // The first check comes after the daemon host start and the log thread's start.
     expectBackgroundLines(false);
+}
+
+// ---- The password change in the bundle ------------------------------------------------------
+
+// Where the manager window's first row and its password button are: the rows start below the
+// two medium buttons and the table's header; the six action buttons share the bottom row.
+constexpr int kFirstRowX = 150;
+constexpr int kFirstRowY = 125;
+constexpr int kButtonRowFromBottom = 23;
+// The dialog's three fields, from its top.
+constexpr int kFirstFieldY = 22;
+constexpr int kFieldStep = 28;
+
+// A mapped window of the application that is none of the known ones (an alert, a dialog).
+std::optional<Window> otherWindow(const std::vector<std::string>& known) {
+    for (const Window& w : applicationWindows())
+        if (!w.overrideRedirect && w.frame.width > 100 &&
+            std::find(known.begin(), known.end(), w.id) == known.end())
+            return w;
+    return std::nullopt;
+}
+
+// Whether openssl opens the key file with the password into the certificate's key.
+bool opensWithCertificateKey(const std::string& keyFile, const std::string& password,
+                             const std::string& certificate) {
+    const std::string key =
+        capture("openssl pkcs8 -inform DER -in '" + keyFile + "' -passin 'pass:" + password +
+                "' -provider legacy -provider default 2>/dev/null | openssl pkey -pubout "
+                "2>/dev/null");
+    return !key.empty() &&
+           key == capture("openssl x509 -inform DER -noout -pubkey -in '" + certificate + "'");
+}
+
+TEST_F(BundleEndToEnd, ChangesACertificatesPasswordWithTheKeyboard) {
+    startApp();
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Return");
+    std::optional<Window> manager;
+    ASSERT_TRUE(
+        waitUntil([&] { return (manager = windowNamed("인증서 관리자")).has_value(); }, 15s))
+        << app_.report();
+    const std::string holder =
+        folders_.home + "/Library/Preferences/NPKI/yessign/USER/cn=hong,o=yessign,c=kr";
+    const std::string keyFile = holder + "/signPri.key", certificate = holder + "/signCert.der";
+    const std::string before = readFile(keyFile);
+    ASSERT_FALSE(before.empty());
+
+    // The first row (the yessign certificate), then the password button of the bottom row.
+    click(manager->frame.x + kFirstRowX, manager->frame.y + kFirstRowY, 1);
+    click(manager->frame.x + manager->frame.width * 7 / 12,
+          manager->frame.y + manager->frame.height - kButtonRowFromBottom, 1);
+    std::optional<Window> dialog;
+    ASSERT_TRUE(
+        waitUntil([&] { return (dialog = windowNamed("인증서 암호 변경")).has_value(); }, 15s))
+        << app_.report();
+    screenshot("password-dialog.png", dialog->frame);
+
+    // Each field is clicked before it is typed into: without a window manager the keyboard
+    // focus does not come back to the dialog by itself once an alert is gone. The three fields
+    // are the rows of the dialog's right column; an alert's Return is its one button.
+    const std::vector<std::string> known = {padlock->id, manager->id, dialog->id};
+    auto fill = [&](int row, const std::string& text) {
+        click(dialog->frame.x + dialog->frame.width * 2 / 3,
+              dialog->frame.y + kFirstFieldY + row * kFieldStep, 1);
+        keys("ctrl+a BackSpace");
+        ASSERT_TRUE(runCommand("xdotool type --delay 30 '" + text + "'"));
+    };
+    // Confirms the three entries with Return; the notice shown, answered with Return.
+    auto enter = [&](const std::string& current, const std::string& fresh, const char* picture) {
+        fill(0, current);
+        fill(1, fresh);
+        fill(2, fresh);
+        keys("Return");
+        std::optional<Window> alert;
+        ASSERT_TRUE(waitUntil([&] { return (alert = otherWindow(known)).has_value(); }, 30s))
+            << app_.report();
+        screenshot(picture, alert->frame);
+        keys("Return");
+        ASSERT_TRUE(waitUntil([&] { return !otherWindow(known).has_value(); }, 15s));
+    };
+    // A wrong current password is refused and the dialog stays.
+    enter("Wrong#pass123", "Newpass#5678", "password-refused.png");
+    EXPECT_TRUE(windowNamed("인증서 암호 변경").has_value());
+    EXPECT_EQ(readFile(keyFile), before);
+
+    // The right one changes the key; only that notice ends the dialog.
+    enter("Brindlow#1234", "Newpass#5678", "password-changed.png");
+    EXPECT_TRUE(waitUntil([&] { return !windowNamed("인증서 암호 변경").has_value(); }, 15s))
+        << app_.report();
+    EXPECT_TRUE(opensWithCertificateKey(keyFile, "Newpass#5678", certificate));
+    EXPECT_FALSE(opensWithCertificateKey(keyFile, "Brindlow#1234", certificate));
+
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Down Return");
+    EXPECT_TRUE(exitedCleanly(app_.waitExit(30s))) << app_.report();
 }
 
 }  // namespace
