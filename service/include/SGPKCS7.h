@@ -137,8 +137,10 @@ int SGPKCS7ASN1C_SetAlgorithmIdentifier(struct AlgorithmIdentifier* algorithm, i
                                         int digestId, const SGBinary* parameters);
 /* The signature-key kind of a SignerInfo's signature algorithm: every identifier the writer above
  * produces for kinds 3 and 4 reads back as that kind; rsaEncryption and the SHA-2 RSA signature
- * identifiers read as 1 (MD2, MD5 and SHA-1 with RSA do not). Anything else 10107. parameters
- * (may be null; an empty record): the parameters' DER when present and not DER NULL. */
+ * identifiers read as 1 (MD2, MD5 and SHA-1 with RSA do not). The content ciphers' identifiers
+ * read as their cipher ids 101-106 and the PKCS #12 password-based ones as 108-113. Anything else
+ * 10107. parameters (may be null; an empty record): the parameters' DER when present and not DER
+ * NULL. */
 int SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(int* id, SGBinary* parameters,
                                                   const struct AlgorithmIdentifier* algorithm);
 
@@ -157,6 +159,59 @@ int SGPKCS7_GetDigestIdAndEncryptionIdFromCertificate(int* digestId, int* keyKin
  * into a zeroed structure. */
 int SGPKCS7ASN1C_SetIssuerAndSerialNumber(struct IssuerAndSerialNumber* issuerAndSerial,
                                           const SGX509Certificate* certificate, int bySubject);
+
+/* -------------------------------------------------------------------------------------------
+ * Content encryption. */
+
+struct EncryptedContentInfo;
+
+/* PKCS #7 cipher ids of content and password-based encryption. */
+enum {
+    SG_PKCS7_CIPHER_SEED_CBC = 101,
+    SG_PKCS7_CIPHER_DES_CBC = 102,
+    SG_PKCS7_CIPHER_DES_EDE3_CBC = 103,
+    SG_PKCS7_CIPHER_AES128_CBC = 104,
+    SG_PKCS7_CIPHER_AES192_CBC = 105,
+    SG_PKCS7_CIPHER_AES256_CBC = 106,
+    SG_PKCS7_CIPHER_RC2_CBC = 107, /* no identifier, no key length: unusable */
+    SG_PKCS7_PBE_SHA_RC4_128 = 108,
+    SG_PKCS7_PBE_SHA_RC4_40 = 109,
+    SG_PKCS7_PBE_SHA_3DES = 110,
+    SG_PKCS7_PBE_SHA_2DES = 111,
+    SG_PKCS7_PBE_SHA_RC2_128 = 112,
+    SG_PKCS7_PBE_SHA_RC2_40 = 113
+};
+
+/* Caller-owned, zeroed before use; 24 bytes. parameters: the DER of the algorithm parameters (an
+ * OCTET STRING with the IV, or a PBEParameter), encryptedContent: the encrypted octets; both are
+ * records of their own, released by SGPKCS7EncryptedContentInfo_Clear. */
+typedef struct SGPKCS7EncryptedContentInfo {
+    int contentType;
+    int cipherId;
+    SGBinary* parameters;
+    SGBinary* encryptedContent;
+} SGPKCS7EncryptedContentInfo;
+
+/* Key bytes of a content cipher id: 16 SEED, 8 DES, 24 triple DES, 16/24/32 AES; 0 for any other
+ * id (RC2 and the password-based ids included). */
+int SGPKCS7_GetKeyLength(int cipherId);
+/* The crypto-layer cipher id (SGCipher.h) of ids 101-107; 10107 for any other. */
+int SGPKCS7_GetCipherID(int* cryptoCipherId, int cipherId);
+/* Record -> structure: content type 1-6 (10102 otherwise), a negative cipher id 10001, only ids
+ * 101 and 108-113 are written (10107 for any other); the parameters' DER is copied as it is
+ * (absent when the record has none), and the encrypted octets when present. The structure is
+ * zeroed or freshly cleared. */
+int SGPKCS7ASN1C_SetEncryptedContentInfo(struct EncryptedContentInfo* eci,
+                                         const SGPKCS7EncryptedContentInfo* record);
+/* Structure -> record: the content type (10102), the cipher id (SEED, DES, triple DES and AES
+ * give 101-106, the six PKCS #12 password-based identifiers 108-113, anything else 10107) and
+ * copies of the parameters and the encrypted octets (each null when absent). What the record
+ * held is released, but only on success. */
+int SGPKCS7ASN1C_GetEncryptedContentInfo(SGPKCS7EncryptedContentInfo* record,
+                                         const struct EncryptedContentInfo* eci);
+/* Cleanse and free both buffers and zero the record; Reset is the same. A null record: 10001. */
+int SGPKCS7EncryptedContentInfo_Clear(SGPKCS7EncryptedContentInfo* record);
+int SGPKCS7EncryptedContentInfo_Reset(SGPKCS7EncryptedContentInfo* record);
 
 /* -------------------------------------------------------------------------------------------
  * Attributes. */

@@ -4,14 +4,17 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "ContentInfo.h"
 #include "DigestedData.h"
 #include "EncapsulatedContentInfo.h"
+#include "EncryptedContentInfo.h"
 #include "EncryptedData.h"
 #include "EnvelopedData.h"
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCipher.h"
 #include "SGDigest.h"
 #include "SGMemory.h"
 #include "SGOS.h"
@@ -27,6 +30,8 @@
 
 static_assert(sizeof(SGPKCS7ContentInfo) == 16);
 static_assert(offsetof(SGPKCS7ContentInfo, content) == 8);
+static_assert(sizeof(SGPKCS7EncryptedContentInfo) == 24);
+static_assert(offsetof(SGPKCS7EncryptedContentInfo, parameters) == 8);
 static_assert(sizeof(SGPKCS7AttributeValue) == 24);
 static_assert(offsetof(SGPKCS7AttributeValue, value) == 8);
 static_assert(sizeof(SGPKCS7Attribute) == 40);
@@ -110,6 +115,22 @@ constexpr IdOid kEncryptionRead[] = {
     {SG_PKCS7_KEY_KCDSA2, 86},
     {SG_PKCS7_KEY_KCDSA2, 87},
     {SG_PKCS7_KEY_KCDSA2, 90},
+};
+
+// Content and password-based cipher ids read from an AlgorithmIdentifier.
+constexpr IdOid kCiphersRead[] = {
+    {SG_PKCS7_CIPHER_SEED_CBC, SG_OID_SEED_CBC},
+    {SG_PKCS7_CIPHER_DES_CBC, SG_OID_DES_CBC},
+    {SG_PKCS7_CIPHER_DES_EDE3_CBC, SG_OID_DES_EDE3_CBC},
+    {SG_PKCS7_CIPHER_AES128_CBC, SG_OID_AES128_CBC},
+    {SG_PKCS7_CIPHER_AES192_CBC, SG_OID_AES192_CBC},
+    {SG_PKCS7_CIPHER_AES256_CBC, SG_OID_AES256_CBC},
+    {SG_PKCS7_PBE_SHA_RC4_128, 37},  // 1.2.840.113549.1.12.1.1
+    {SG_PKCS7_PBE_SHA_RC4_40, 38},
+    {SG_PKCS7_PBE_SHA_3DES, SG_OID_PBE_SHA_3DES},
+    {SG_PKCS7_PBE_SHA_2DES, 40},
+    {SG_PKCS7_PBE_SHA_RC2_128, 41},
+    {SG_PKCS7_PBE_SHA_RC2_40, 42},
 };
 
 // Key kind of a certificate's public-key algorithm.
@@ -499,7 +520,9 @@ int SGPKCS7ASN1C_SetAlgorithmIdentifier(AlgorithmIdentifier_t* algorithm, int ke
 int SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(int* id, SGBinary* parameters,
                                                   const AlgorithmIdentifier_t* algorithm) {
     if (!id || !algorithm) return SG_PKI_ERR_ARGUMENT;
-    const int found = idOf(kEncryptionRead, oidIdOf(algorithm->algorithm));
+    const int oidId = oidIdOf(algorithm->algorithm);
+    int found = idOf(kEncryptionRead, oidId);
+    if (found == 0) found = idOf(kCiphersRead, oidId);
     if (found == 0) return SG_PKCS7_ERR_ALGORITHM;
     if (parameters) {
         parameters->data = nullptr;
@@ -563,6 +586,126 @@ int SGPKCS7ASN1C_SetIssuerAndSerialNumber(IssuerAndSerialNumber_t* issuerAndSeri
         r = SGASN1CObject_Copy(&issuerAndSerial->serialNumber, &tbs.serialNumber,
                                &asn_DEF_CertificateSerialNumber);
     return r == 0 ? 0 : kEncode;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Content encryption.
+
+int SGPKCS7_GetKeyLength(int cipherId) {
+    switch (cipherId) {
+        case SG_PKCS7_CIPHER_SEED_CBC:
+        case SG_PKCS7_CIPHER_AES128_CBC:
+            return 16;
+        case SG_PKCS7_CIPHER_DES_CBC:
+            return 8;
+        case SG_PKCS7_CIPHER_DES_EDE3_CBC:
+        case SG_PKCS7_CIPHER_AES192_CBC:
+            return 24;
+        case SG_PKCS7_CIPHER_AES256_CBC:
+            return 32;
+        default:
+            return 0;
+    }
+}
+
+int SGPKCS7_GetCipherID(int* cryptoCipherId, int cipherId) {
+    if (!cryptoCipherId) return SG_PKI_ERR_ARGUMENT;
+    static constexpr IdOid kCrypto[] = {
+        {SG_PKCS7_CIPHER_SEED_CBC, SG_CIPHER_SEED},
+        {SG_PKCS7_CIPHER_DES_CBC, SG_CIPHER_DES},
+        {SG_PKCS7_CIPHER_DES_EDE3_CBC, SG_CIPHER_TDES},
+        {SG_PKCS7_CIPHER_AES128_CBC, SG_CIPHER_AES128},
+        {SG_PKCS7_CIPHER_AES192_CBC, SG_CIPHER_AES192},
+        {SG_PKCS7_CIPHER_AES256_CBC, SG_CIPHER_AES256},
+        {SG_PKCS7_CIPHER_RC2_CBC, SG_CIPHER_RC2},
+    };
+    for (const IdOid& row : kCrypto)
+        if (row.id == cipherId) {
+            *cryptoCipherId = row.oidId;
+            return 0;
+        }
+    return SG_PKCS7_ERR_ALGORITHM;
+}
+
+int SGPKCS7ASN1C_SetEncryptedContentInfo(EncryptedContentInfo_t* eci,
+                                         const SGPKCS7EncryptedContentInfo* record) {
+    if (!eci || !record) return SG_PKI_ERR_ARGUMENT;
+    if (int r = SGPKCS7ASN1C_SetContentType(&eci->contentType, record->contentType)) return r;
+    if (record->cipherId < 0) return SG_PKI_ERR_ARGUMENT;
+    const bool written = record->cipherId == SG_PKCS7_CIPHER_SEED_CBC ||
+                         (record->cipherId >= SG_PKCS7_PBE_SHA_RC4_128 &&
+                          record->cipherId <= SG_PKCS7_PBE_SHA_RC2_40);
+    if (!written) return SG_PKCS7_ERR_ALGORITHM;
+    const SGBinary* p = record->parameters;
+    SGBinary copy{};
+    if (p && p->data && p->length > 0) {
+        if (!oneElement(p->data, p->length)) return SG_PKI_ERR_ARGUMENT;
+        if (SG_GBW(SGBinary_Copy)(&copy, p) != 0) return SG_PKI_ERR_MEMORY;
+    }
+    int r = SGASN1CAlgorithmIdentifier_Set(&eci->contentEncryptionAlgorithm,
+                                           oidOf(kCiphersRead, record->cipherId),
+                                           copy.data ? &copy : nullptr);
+    SG_GBW(SGBinary_Reset)(&copy);
+    if (r != 0) return SG_PKI_ERR_MEMORY;
+    if (const SGBinary* c = record->encryptedContent; c && (c->data || c->length == 0)) {
+        if (c->length > INT_MAX) return SG_PKI_ERR_OUT_OF_RANGE;
+        auto* octets = newStructure<OCTET_STRING_t>();
+        static const uint8_t kNothing = 0;
+        if (!octets || SGASN1COctetString_SetFromBuf(octets, c->data ? c->data : &kNothing,
+                                                     static_cast<int>(c->length)) != 0) {
+            if (octets) SGASN1CObject_Free(octets, &asn_DEF_OCTET_STRING);
+            return SG_PKI_ERR_MEMORY;
+        }
+        if (eci->encryptedContent) SGASN1CObject_Free(eci->encryptedContent, &asn_DEF_OCTET_STRING);
+        eci->encryptedContent = octets;
+    }
+    return 0;
+}
+
+int SGPKCS7ASN1C_GetEncryptedContentInfo(SGPKCS7EncryptedContentInfo* record,
+                                         const EncryptedContentInfo_t* eci) {
+    if (!record || !eci) return SG_PKI_ERR_ARGUMENT;
+    int type = 0, cipherId = 0;
+    if (int r = SGPKCS7ASN1C_GetContentType(&type, &eci->contentType)) return r;
+    const int found = idOf(kCiphersRead, oidIdOf(eci->contentEncryptionAlgorithm.algorithm));
+    if (found == 0) return SG_PKCS7_ERR_ALGORITHM;
+    cipherId = found;
+    SGBinary* parameters = nullptr;
+    SGBinary* content = nullptr;
+    if (const ANY_t* p = eci->contentEncryptionAlgorithm.parameters; p && p->buf && p->size > 0) {
+        parameters = newRecord(p->buf, static_cast<size_t>(p->size));
+        if (!parameters) return SG_PKI_ERR_MEMORY;
+    }
+    if (const OCTET_STRING_t* c = eci->encryptedContent) {
+        content = newRecord(c->buf, c->size > 0 ? static_cast<size_t>(c->size) : 0);
+        if (!content) {
+            freeRecord(parameters);
+            return SG_PKI_ERR_MEMORY;
+        }
+    }
+    SGPKCS7EncryptedContentInfo_Clear(record);
+    record->contentType = type;
+    record->cipherId = cipherId;
+    record->parameters = parameters;
+    record->encryptedContent = content;
+    return 0;
+}
+
+int SGPKCS7EncryptedContentInfo_Clear(SGPKCS7EncryptedContentInfo* record) {
+    if (!record) return SG_PKI_ERR_ARGUMENT;
+    for (SGBinary** b : {&record->parameters, &record->encryptedContent}) {
+        if (!*b) continue;
+        SG_GBW(SGBinary_Cleanse)(*b);
+        SG_GBW(SGMemory_free)(*b);
+        *b = nullptr;
+    }
+    record->contentType = 0;
+    record->cipherId = 0;
+    return 0;
+}
+
+int SGPKCS7EncryptedContentInfo_Reset(SGPKCS7EncryptedContentInfo* record) {
+    return SGPKCS7EncryptedContentInfo_Clear(record);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -98,4 +98,41 @@ inline int digestInfoHash(uint8_t* hash, unsigned* length, int digestId, const u
     return 0;
 }
 
+inline void wipe(void* p, size_t n) {
+    if (p && n) SG_GBW(SGMemory_cleanse)(p, n);
+}
+
+// Bytes from the base layer's allocator, overwritten and freed when they go.
+class Secret {
+  public:
+    Secret() = default;
+    explicit Secret(size_t n) { allocate(n); }
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    ~Secret() { release(); }
+    bool allocate(size_t n) {
+        release();
+        data_ = static_cast<uint8_t*>(SG_GBW(SGMemory_calloc)(1, n ? n : 1));
+        size_ = data_ ? n : 0;
+        return data_ != nullptr;
+    }
+    void release() {
+        if (data_) {
+            wipe(data_, size_);
+            SG_GBW(SGMemory_free)(data_);
+        }
+        data_ = nullptr;
+        size_ = 0;
+    }
+    uint8_t* data() { return data_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool ok() const { return data_ != nullptr; }
+    SGBinary view() { return SGBinary{data_, static_cast<uint32_t>(size_)}; }
+
+  private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 }  // namespace brindlow::service::pkcs7

@@ -13,6 +13,7 @@
 #include "SGKISA.h"
 #include "SGLDAP.h"
 #include "SGPKCS5.h"
+#include "SGPKCS7EnvelopedData.h"
 #include "SGPKCS7SignedData.h"
 #include "SGPKCS8.h"
 #include "SGPKCSError.h"
@@ -91,13 +92,13 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS7SignedDataElements_Set),                  // 55
     SLOT(SGPKCS7SignedDataElements_Get),                  // 56
     SLOT(SGPKCS7SignedDataElements_Reset),                // 57
-    PENDING(SGPKCS7EnvelopedData_Envelope),               // 58
+    SLOT(SGPKCS7EnvelopedData_Envelope),                  // 58
     PENDING(SGPKCS7EnvelopedData_EnvelopeStream),         // 59
-    PENDING(SGPKCS7EnvelopedData_Deenvelope),             // 60
+    SLOT(SGPKCS7EnvelopedData_Deenvelope),                // 60
     PENDING(SGPKCS7EnvelopedData_DeenvelopeStream),       // 61
-    PENDING(SGPKCS7EnvelopedDataParameters_Reset),        // 62
-    PENDING(SGPKCS7EncryptedData_Encrypt),                // 63
-    PENDING(SGPKCS7EncryptedData_Decrypt),                // 64
+    SLOT(SGPKCS7EnvelopedDataParameters_Reset),           // 62
+    SLOT(SGPKCS7EncryptedData_Encrypt),                   // 63
+    SLOT(SGPKCS7EncryptedData_Decrypt),                   // 64
     PENDING(SGPKCS12PFX_AddCertificate),                  // 65
     PENDING(SGPKCS12PFX_AddKey),                          // 66
     PENDING(SGPKCS12PFX_AddPKCS8ShroudedKey),             // 67

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <utility>
 
 #include "AlgorithmIdentifier.h"
 #include "ContentInfo.h"
@@ -275,12 +276,21 @@ TEST_F(PKCS7, SignatureIdentifiersReadBackAsTheKindWritten) {
     SGASN1CObject_Clear(&algorithm, &asn_DEF_AlgorithmIdentifier);
     // Identifiers the reader refuses.
     for (const char* other : {"1.2.840.113549.1.1.4", "1.2.840.113549.1.1.10",
-                              "1.2.840.10045.4.3.2", "1.2.410.200004.1.4"}) {
+                              "1.2.840.10045.4.3.2", "2.16.840.1.101.3.4.1.5"}) {
         x509test::Owned<AlgorithmIdentifier_t> read(&asn_DEF_AlgorithmIdentifier,
                                                     seq({oid(other)}));
         EXPECT_EQ(SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(&kind, nullptr, read.get()),
                   SG_PKCS7_ERR_ALGORITHM)
             << other;
+    }
+    // Content ciphers and the PKCS #12 password-based identifiers read as their cipher ids.
+    for (const auto& [cipher, id] :
+         {std::pair{"1.2.410.200004.1.4", 101}, std::pair{"2.16.840.1.101.3.4.1.42", 106},
+          std::pair{"1.2.840.113549.1.12.1.3", 110}}) {
+        x509test::Owned<AlgorithmIdentifier_t> read(&asn_DEF_AlgorithmIdentifier,
+                                                    seq({oid(cipher)}));
+        ASSERT_EQ(SGPKCS7ASN1C_GetEncryptionAlgorithmIdentifier(&kind, nullptr, read.get()), 0);
+        EXPECT_EQ(kind, id) << cipher;
     }
     for (const char* sha2 : {"1.2.840.113549.1.1.12", "1.2.840.113549.1.1.13"}) {
         x509test::Owned<AlgorithmIdentifier_t> read(&asn_DEF_AlgorithmIdentifier,
