@@ -68,6 +68,10 @@ typedef int SignType;
 // (a DigestInfo) and 3 (a finished digest) also set the content mode.
 typedef int SignInputType;
 
+// Where Token::encryptVIDRandom puts the identity-check random: 1 a PKCS #7 EnvelopedData; any
+// other value a HashContent under a fresh SEED key, the key RSA-encrypted before it.
+typedef int VIDEnvelopeType;
+
 // Key-decoding modes of Token::decryptPrivateKeyFromPKCS8.
 enum TokenKeyMode : int { TOKEN_KEY_RECORD = 0, TOKEN_KEY_OCTETS = 1, TOKEN_KEY_INFO = 2 };
 
@@ -295,6 +299,31 @@ class TOKEN_EXPORT Token {
     // Writes the signature (Base64-decoded, or the text itself when plain) to the Base64 path.
     // 1341 not Base64 or not written; 1343 writing refused.
     int writeSignature(char* base64Path, char* signature, bool plainText);
+
+    // ---- Envelopes and the identity-check random ---------------------------------------------
+    //
+    // A PKCS #7 EnvelopedData (SEED-CBC) of the input (Base64 data, or for input types 2 and 4
+    // a Base64 file path) for the certificate's holder, as Base64 text. 1320 the certificate
+    // does not decode; 1321 enveloping failed; the decoder's or file's code.
+    int envelope(char** out, unsigned char* certificate, unsigned long certificateLength,
+                 unsigned char* input, unsigned long inputLength, SignInputType type);
+    // The same for the certificate of the item id.
+    int envelope(char** out, const char* itemId, unsigned char* input, unsigned long inputLength);
+    // Opens an EnvelopedData with the key id's key, which stays in the token; the content as
+    // Base64 text. Type 6: a bare EnvelopedData, and the content key as Base64 in keyOut; type
+    // 7: the input is the raw DER of a bare EnvelopedData. A cancelled password gives 1302.
+    int deenvelope(char** out, const char* keyId, InputPINHandler* handler, unsigned char* input,
+                   unsigned long inputLength, char** keyOut, SignInputType type);
+    // The item's identity-check random for the server certificate's holder: type 1 an
+    // EnvelopedData of it; otherwise the RSA PKCS #1 v1.5 encryption of a fresh 16-byte SEED key
+    // followed by the SEED-CBC encryption (zero IV) of HashContent { "", random }. An empty
+    // random gives an empty output and 0.
+    int encryptVIDRandom(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                         const char* itemId, unsigned char* serverCertificate,
+                         unsigned long serverCertificateLength, VIDEnvelopeType type);
+    int encryptVIDRandom(char** out, InputPINHandler* handler, const char* itemId,
+                         unsigned char* serverCertificate, unsigned long serverCertificateLength,
+                         VIDEnvelopeType type);
 
     // ---- Certificate checks ------------------------------------------------------------------
     //

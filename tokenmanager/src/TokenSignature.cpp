@@ -22,6 +22,7 @@
 #include "TokenKeys.h"
 #include "TokenLog.h"
 #include "TokenTables.h"
+#include "TokenText.h"
 
 using brindlow::token::DecodedCertificate;
 using brindlow::token::kLibraryUnavailable;
@@ -66,12 +67,6 @@ int contentMode(SignInputType type) {
     if (type == INPUT_HASH) return SG_PKCS7_MODE_HASH;
     if (type == INPUT_DIGEST_INFO) return SG_PKCS7_MODE_DIGEST_INFO;
     return SG_PKCS7_MODE_MESSAGE;
-}
-
-char* newText(const char* bytes, size_t length) {
-    auto* text = static_cast<char*>(TM_BASE(SGOS_calloc)(static_cast<uint32_t>(length + 1), 1));
-    if (text && length) std::memcpy(text, bytes, length);
-    return text;
 }
 
 // A Base64 text decoded into a string (a path); false when it is not Base64.
@@ -197,13 +192,9 @@ int Token::generateSignature(char** out, InputPINHandler* handler, char* input, 
         const int rc = generateSignature(&signature, &signatureLength, handler, data.data,
                                          data.length, keyId, certificateId, parameters, type);
         if (signature) {
-            char* text = nullptr;
-            unsigned int textLength = 0;
-            const int encoded = Base64::encode(&text, &textLength, signature, signatureLength);
-            if (encoded == 0) *out = newText(text, textLength);
-            Base64::free(text);
+            const int encoded = brindlow::token::base64Text(out, signature, signatureLength);
             freeMemory(signature, signatureLength);
-            if (!*out) return rc ? rc : TOKEN_ERR_MEMORY;
+            if (encoded) return rc ? rc : encoded;
         }
         return rc;
     } catch (...) {
