@@ -325,6 +325,15 @@ class TOKEN_EXPORT Token {
                          unsigned char* serverCertificate, unsigned long serverCertificateLength,
                          VIDEnvelopeType type);
 
+    // The certificate's CRL and its CA's authority revocation list, fetched over LDAP from the
+    // first LDAP URI of each distribution-point extension, each kept as "cert.crl" in a folder
+    // named by its point ("ou=..." and "cn=..." up to a "?") below the NPKI folder's
+    // "Lindsign/CRL" (created first, owner-only). A list is written only when its issuer is the
+    // CA (the CA's issuer) of the certificate's chain and it verifies with that key.
+    // 0; 1312 the certificate, a point or a list is unusable; 1336 a folder or file not made;
+    // 1615 no CA in the chain.
+    int writeCRL(unsigned char* certificate, unsigned long length);
+
     // ---- Certificate checks ------------------------------------------------------------------
     //
     // The file name of one certificate file: NPKI "signCert.der", "kmCert.der", "signPri.key",
