@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "EnvelopedData.h"
+#include "PBKDF2-params.h"
+#include "PasswordRecipientInfo.h"
+#include "RecipientInfo.h"
 #include "PkiMaterial.h"
 #include "SGASN1C.h"
+#include "SGASNObjectID.h"
 #include "SGCipher.h"
 #include "SGCryptoHandler.h"
 #include "SGPKCS7EnvelopedData.h"
@@ -229,6 +233,92 @@ TEST_F(Enveloped, OpensslsPasswordRecipientsOpen) {
     }
 }
 
+// The envelope decoded, changed in place and written again as a ContentInfo.
+template <typename Change>
+Bytes rewritten(const Bytes& der, Change&& change) {
+    SGBinary in = viewOf(der);
+    SGPKCS7ContentInfo info{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
+    void* structure = nullptr;
+    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
+    if (structure) change(static_cast<EnvelopedData_t*>(structure));
+    SGBinary content{};
+    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
+    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
+    SGPKCS7ContentInfo wrapped{SG_PKCS7_ENVELOPED_DATA, &content};
+    SGBinary out{};
+    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrapped), 0);
+    Bytes result = bytesOf(out);
+    SGBinary_Reset(&out);
+    SGBinary_Reset(&content);
+    SGPKCS7ContentInfo_Reset(&info);
+    return result;
+}
+
+struct Wrapped {
+    int result;
+    Bytes bytes;
+};
+Wrapped pwri(bool unwrap, const Bytes& in, const Bytes& kek, int cipherId, const Bytes& iv,
+             size_t room);
+
+// openssl's password envelope with its PBKDF2 naming another PRF and the content key wrapped
+// again under the key openssl derives with that PRF.
+Bytes withPrf(const Bytes& der, const char* prfOid, const char* opensslDigest) {
+    Bytes back;
+    SGPKCS7EnvelopedDataParameters p{};
+    p.flags = SG_PKCS7_ENVELOPE_RETURN_KEY;
+    EXPECT_EQ(open(&back, der, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword), &p), 0);
+    const Bytes contentKey = p.key ? bytesOf(*p.key) : Bytes{};
+    SGPKCS7EnvelopedDataParameters_Reset(&p);
+    return rewritten(der, [&](EnvelopedData_t* ed) {
+        PasswordRecipientInfo_t& recipient = ed->recipientInfos.list.array[0]->choice.pwri;
+        ANY_t* kdfParameters = recipient.keyDerivationAlgorithm->parameters;
+        void* decoded = nullptr;
+        SGBinary kdfView{kdfParameters->buf, static_cast<uint32_t>(kdfParameters->size)};
+        EXPECT_EQ(SGASN1CObject_Decode(&decoded, &asn_DEF_PBKDF2_params, &kdfView), 0);
+        auto* kdf = static_cast<PBKDF2_params_t*>(decoded);
+        kdf->prf =
+            static_cast<AlgorithmIdentifier_t*>(SGASN1C_calloc(1, sizeof(AlgorithmIdentifier_t)));
+        EXPECT_EQ(SGASN1CObjectIdentifier_FromString(prfOid, &kdf->prf->algorithm), 0);
+        const Bytes salt(kdf->salt.choice.specified.buf,
+                         kdf->salt.choice.specified.buf + kdf->salt.choice.specified.size);
+        long iterations = 0;
+        SGASN1CInteger_Get(&iterations, &kdf->iterationCount);
+        SGASN1CObject_Free(kdfParameters, &asn_DEF_ANY);
+        recipient.keyDerivationAlgorithm->parameters =
+            static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
+        EXPECT_EQ(SGASN1CAny_SetFromASN1CType(recipient.keyDerivationAlgorithm->parameters, kdf,
+                                              &asn_DEF_PBKDF2_params),
+                  0);
+        SGASN1CObject_Free(kdf, &asn_DEF_PBKDF2_params);
+        // The KEK as openssl derives it with that digest (AES-128: 16 bytes), the IV from the
+        // parameters of the inner algorithm (its last 16 bytes).
+        const std::string kek =
+            testkit::run("openssl kdf -keylen 16 -kdfopt digest:" + std::string(opensslDigest) +
+                         " -kdfopt pass:" + quote(kPassword) + " -kdfopt hexsalt:" + hex(salt) +
+                         " -kdfopt iter:" + std::to_string(iterations) + " PBKDF2");
+        const ANY_t* inner = recipient.keyEncryptionAlgorithm.parameters;
+        const Bytes iv(inner->buf + inner->size - 16, inner->buf + inner->size);
+        const Bytes wrapped = pwri(false, contentKey, unhex(kek), SG_CIPHER_AES128, iv, 64).bytes;
+        EXPECT_EQ(SGASN1COctetString_SetFromBuf(&recipient.encryptedKey, wrapped.data(),
+                                                static_cast<int>(wrapped.size())),
+                  0);
+    });
+}
+
+TEST_F(Enveloped, PasswordRecipientsHonourThePrf) {
+    const Bytes der = cmsFile("pwri-aes-128-cbc.der");
+    Bytes back;
+    const Bytes sha256 = withPrf(der, "1.2.840.113549.2.9", "SHA256");
+    EXPECT_EQ(open(&back, sha256, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword)), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    // HMAC with MD5 is refused.
+    const Bytes md5 = withPrf(der, "1.2.840.113549.2.6", "MD5");
+    EXPECT_EQ(open(&back, md5, bytesKey(SG_PKCS7_RECIPIENT_KEY_PASSWORD, kPassword)),
+              SG_PKI_ERR_UNKNOWN_ALGORITHM);
+}
+
 TEST_F(Enveloped, OpensslsKekRecipient) {
     Bytes der = cmsFile("kek.der");
     const std::string kek(
@@ -250,33 +340,21 @@ TEST_F(Enveloped, OpensslsKekRecipient) {
               SG_PKCS7_ERR_WRAP_CHECK);
 }
 
-// The envelope with other content-encryption parameters (none for an empty DER).
-Bytes withContentParameters(const Bytes& der, const Bytes& parameters) {
-    SGBinary in = viewOf(der);
-    SGPKCS7ContentInfo info{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Decode(&info, &in), 0);
-    void* structure = nullptr;
-    EXPECT_EQ(SGPKCS7Content_Decode(&structure, info.content, SG_PKCS7_ENVELOPED_DATA), 0);
-    auto* ed = static_cast<EnvelopedData_t*>(structure);
-    AlgorithmIdentifier_t& algorithm = ed->encryptedContentInfo.contentEncryptionAlgorithm;
-    SGASN1CObject_Free(algorithm.parameters, &asn_DEF_ANY);
-    algorithm.parameters = nullptr;
-    if (!parameters.empty()) {
-        algorithm.parameters = static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
-        SGBinary p = viewOf(parameters);
-        EXPECT_EQ(SGASN1CAny_SetCopied(algorithm.parameters, &p), 0);
-    }
-    SGBinary content{};
-    EXPECT_EQ(SGPKCS7Content_Encode(&content, structure, SG_PKCS7_ENVELOPED_DATA), 0);
-    SGPKCS7Content_Reset(&structure, SG_PKCS7_ENVELOPED_DATA);
-    SGPKCS7ContentInfo wrapped{SG_PKCS7_ENVELOPED_DATA, &content};
-    SGBinary out{};
-    EXPECT_EQ(SGPKCS7ContentInfo_Encode(&out, &wrapped), 0);
-    Bytes result = bytesOf(out);
-    SGBinary_Reset(&out);
-    SGBinary_Reset(&content);
-    SGPKCS7ContentInfo_Reset(&info);
-    return result;
+// The envelope with other content-encryption parameters (none for an empty DER) and, when an
+// OID id is given, another content-encryption algorithm.
+Bytes withContentParameters(const Bytes& der, const Bytes& parameters, int algorithmOid = 0) {
+    return rewritten(der, [&](EnvelopedData_t* ed) {
+        AlgorithmIdentifier_t& algorithm = ed->encryptedContentInfo.contentEncryptionAlgorithm;
+        if (algorithmOid)
+            EXPECT_EQ(SGASN1CObjectIdentifier_Set(&algorithm.algorithm, algorithmOid), 0);
+        SGASN1CObject_Free(algorithm.parameters, &asn_DEF_ANY);
+        algorithm.parameters = nullptr;
+        if (!parameters.empty()) {
+            algorithm.parameters = static_cast<ANY_t*>(SGASN1C_calloc(1, sizeof(ANY_t)));
+            SGBinary p = viewOf(parameters);
+            EXPECT_EQ(SGASN1CAny_SetCopied(algorithm.parameters, &p), 0);
+        }
+    });
 }
 
 TEST_F(Enveloped, DamagedInput) {
@@ -302,15 +380,22 @@ TEST_F(Enveloped, DamagedInput) {
     }
     EXPECT_EQ(open(&back, withContentParameters(der, Bytes{}), rsaKey(kmKey())),
               SG_PKCS7_ERR_WRAP_LENGTH);
+    // The 16-byte key transported is no key of AES-256 or DES: refused, not cut or padded.
+    const Bytes iv16 = unhex("0410000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(open(&back, withContentParameters(der, iv16, SG_OID_AES256_CBC), rsaKey(kmKey())),
+              SG_PKCS7_ERR_WRAP_LENGTH);
+    EXPECT_EQ(open(&back, withContentParameters(der, unhex("04080001020304050607"), SG_OID_DES_CBC),
+                   rsaKey(kmKey())),
+              SG_PKCS7_ERR_WRAP_LENGTH);
+    // The same key as AES-128: it opens to something, or fails the padding, never overruns.
+    const int asAes =
+        open(&back, withContentParameters(der, iv16, SG_OID_AES128_CBC), rsaKey(kmKey()));
+    EXPECT_TRUE(asAes == 0 || asAes == 410) << asAes;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Key wraps.
 
-struct Wrapped {
-    int result;
-    Bytes bytes;
-};
 Wrapped kekWrap(bool unwrap, const Bytes& in, const Bytes& kek, int cipherId, size_t room) {
     Bytes out(room);
     SGBinary o{out.data(), static_cast<uint32_t>(room)}, i = viewOf(in), k = viewOf(kek);
