@@ -10,6 +10,7 @@
 #include "SGCertificateSet.h"
 #include "SGCertificateStorage.h"
 #include "SGCertificateValidator.h"
+#include "SGKISA.h"
 #include "SGLDAP.h"
 #include "SGPEM.h"
 #include "SGPKCS12.h"
@@ -94,9 +95,9 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS7SignedDataElements_Get),                  // 56
     SLOT(SGPKCS7SignedDataElements_Reset),                // 57
     SLOT(SGPKCS7EnvelopedData_Envelope),                  // 58
-    PENDING(SGPKCS7EnvelopedData_EnvelopeStream),         // 59
+    SLOT(SGPKCS7EnvelopedData_EnvelopeStream),            // 59
     SLOT(SGPKCS7EnvelopedData_Deenvelope),                // 60
-    PENDING(SGPKCS7EnvelopedData_DeenvelopeStream),       // 61
+    SLOT(SGPKCS7EnvelopedData_DeenvelopeStream),          // 61
     SLOT(SGPKCS7EnvelopedDataParameters_Reset),           // 62
     SLOT(SGPKCS7EncryptedData_Encrypt),                   // 63
     SLOT(SGPKCS7EncryptedData_Decrypt),                   // 64
@@ -108,11 +109,11 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGPKCS12PFX_Clear),                              // 70
     SLOT(SGPKCS12PFX_GetCertificateAndKey),               // 71
     SLOT(SGPKCS12PFX_AddCertificateAndKey),               // 72
-    PENDING(SGKISAHashContent_Encode),                    // 73
-    PENDING(SGKISAVID_Verify),                            // 74
-    PENDING(SGKISASignatureToken_GetSignerInfo),          // 75
-    PENDING(SGKISASignatureToken_Verify),                 // 76
-    PENDING(SGKISASignatureToken_Free),                   // 77
+    SLOT(SGKISAHashContent_Encode),                       // 73
+    SLOT(SGKISAVID_Verify),                               // 74
+    SLOT(SGKISASignatureToken_GetSignerInfo),             // 75
+    SLOT(SGKISASignatureToken_Verify),                    // 76
+    SLOT(SGKISASignatureToken_Free),                      // 77
     SLOT(SGLDAP_SetTimeout),                              // 78
     SLOT(SGLDAP_Connect),                                 // 79
     SLOT(SGLDAP_Disconnect),                              // 80

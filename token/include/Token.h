@@ -59,6 +59,19 @@ struct TOKEN_EXPORT LocalKeySet {
     SGBinary privateKey;
 };
 
+// How a signature is made (Token::generateSignature): 0 PKCS #1 of the data's digest; 1 CMS with
+// the signer named by subject, as a bare SignedData; 2 CMS; 3 PKCS #1 in raw mode; 4 CMS with
+// detached content; any other value CMS.
+typedef int SignType;
+// What the input of the text-level entries is: 2 a Base64 file path whose content is signed; 4
+// as 2, the file's name, "^" and its content; any other value Base64 data. In CMS signing 1
+// (a DigestInfo) and 3 (a finished digest) also set the content mode.
+typedef int SignInputType;
+
+// Where Token::encryptVIDRandom puts the identity-check random: 1 a PKCS #7 EnvelopedData; any
+// other value a HashContent under a fresh SEED key, the key RSA-encrypted before it.
+typedef int VIDEnvelopeType;
+
 // Key-decoding modes of Token::decryptPrivateKeyFromPKCS8.
 enum TokenKeyMode : int { TOKEN_KEY_RECORD = 0, TOKEN_KEY_OCTETS = 1, TOKEN_KEY_INFO = 2 };
 
@@ -264,6 +277,83 @@ class TOKEN_EXPORT Token {
                                unsigned long length, void* key, const char* keyId,
                                const char* itemId, TokenGenerateSignatureParameters* parameters,
                                PKIType pkiType);
+
+    // ---- Signatures ---------------------------------------------------------------------------
+    //
+    // Text level: the input by the parameters' input type (Base64 data, or a Base64 file path),
+    // refused with 1029 beyond the parameters' limit in MiB, signed by the byte level; a
+    // signature handed back (also with a non-zero code) comes out as Base64 text, released with
+    // freeMemory.
+    int generateSignature(char** out, InputPINHandler* handler, char* input, const char* keyId,
+                          const char* certificateId, TokenGenerateSignatureParameters* parameters,
+                          SignType type);
+    // Byte level, by type. The type's options are applied to a copy: the caller's record is
+    // never changed. With the verify flag, a signature of type 0, 2 or 4 that was made is
+    // verified: 1500 when it does not hold, the signature still handed out.
+    int generateSignature(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                          unsigned char* data, unsigned long length, const char* keyId,
+                          const char* certificateId, TokenGenerateSignatureParameters* parameters,
+                          SignType type);
+    // PKCS #1 v1.5 of the data's SHA-1 or SHA-256 DigestInfo (raw mode: SHA-256 with the fixed
+    // 10-byte parameters) through generateSignatureRAW; a GPKI key signs the data itself. A null
+    // *out receives a buffer of the key size.
+    int generateSignaturePKCS1(unsigned char** out, unsigned long* outLength,
+                               InputPINHandler* handler, unsigned char* data, unsigned long length,
+                               const char* keyId, const char* unused,
+                               TokenGenerateSignatureParameters* parameters);
+    // CMS SignedData (SHA-256) with the certificate of certificateId, the key staying in the
+    // token behind the key callbacks. A cancelled password gives the token's 1302.
+    int generateSignatureCMS(unsigned char** out, unsigned long* outLength,
+                             InputPINHandler* handler, unsigned char* data, unsigned long length,
+                             const char* keyId, const char* certificateId,
+                             TokenGenerateSignatureParameters* parameters);
+    // Type 0: the PKCS #1 signature with the key id's certificate and the hash it was made
+    // with; 2: a CMS signature with its content; 4: a detached CMS signature over the data.
+    // Other types 0. -1 without key id (0) or data (4), -2 without certificate.
+    int verifySignature(unsigned char* signature, unsigned long length, unsigned char* data,
+                        unsigned long dataLength, const char* keyId,
+                        TokenGenerateSignatureParameters* parameters, SignType type);
+    // The signed data of a Base64 file path: the content (type 2) or name "^" content.
+    // -1 path not Base64; 1340 not read; 1342 reading refused.
+    int readPlainFromFile(unsigned char** out, unsigned long* outLength, char* base64Path,
+                          SignInputType type);
+    // Writes the signature (Base64-decoded, or the text itself when plain) to the Base64 path.
+    // 1341 not Base64 or not written; 1343 writing refused.
+    int writeSignature(char* base64Path, char* signature, bool plainText);
+
+    // ---- Envelopes and the identity-check random ---------------------------------------------
+    //
+    // A PKCS #7 EnvelopedData (SEED-CBC) of the input (Base64 data, or for input types 2 and 4
+    // a Base64 file path) for the certificate's holder, as Base64 text. 1320 the certificate
+    // does not decode; 1321 enveloping failed; the decoder's or file's code.
+    int envelope(char** out, unsigned char* certificate, unsigned long certificateLength,
+                 unsigned char* input, unsigned long inputLength, SignInputType type);
+    // The same for the certificate of the item id.
+    int envelope(char** out, const char* itemId, unsigned char* input, unsigned long inputLength);
+    // Opens an EnvelopedData with the key id's key, which stays in the token; the content as
+    // Base64 text. Type 6: a bare EnvelopedData, and the content key as Base64 in keyOut; type
+    // 7: the input is the raw DER of a bare EnvelopedData. A cancelled password gives 1302.
+    int deenvelope(char** out, const char* keyId, InputPINHandler* handler, unsigned char* input,
+                   unsigned long inputLength, char** keyOut, SignInputType type);
+    // The item's identity-check random for the server certificate's holder: type 1 an
+    // EnvelopedData of it; otherwise the RSA PKCS #1 v1.5 encryption of a fresh 16-byte SEED key
+    // followed by the SEED-CBC encryption (zero IV) of HashContent { "", random }. An empty
+    // random gives an empty output and 0.
+    int encryptVIDRandom(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                         const char* itemId, unsigned char* serverCertificate,
+                         unsigned long serverCertificateLength, VIDEnvelopeType type);
+    int encryptVIDRandom(char** out, InputPINHandler* handler, const char* itemId,
+                         unsigned char* serverCertificate, unsigned long serverCertificateLength,
+                         VIDEnvelopeType type);
+
+    // The certificate's CRL and its CA's authority revocation list, fetched over LDAP from the
+    // first LDAP URI of each distribution-point extension, each kept as "cert.crl" in a folder
+    // named by its point ("ou=..." and "cn=..." up to a "?") below the NPKI folder's
+    // "Lindsign/CRL" (created first, owner-only). A list is written only when its issuer is the
+    // CA (the CA's issuer) of the certificate's chain and it verifies with that key.
+    // 0; 1312 the certificate, a point or a list is unusable; 1336 a folder or file not made;
+    // 1615 no CA in the chain.
+    int writeCRL(unsigned char* certificate, unsigned long length);
 
     // ---- Certificate checks ------------------------------------------------------------------
     //
