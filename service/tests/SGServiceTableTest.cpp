@@ -70,7 +70,7 @@ TEST_F(ServiceFill, TheExportedTableIsFilledLikeAnyOther) {
 TEST_F(ServiceFill, SlotsOfLaterComponentsAnswerNotImplemented) {
     void* table[SG_SERVICE_TABLE_SLOTS];
     ASSERT_EQ(SGServiceWrapper_GetList(table), 0);
-    for (int slot : {SGServiceSlot_SGCMP_Issue, SGServiceSlot_SGPEM_Encode}) {
+    for (int slot : {SGServiceSlot_SGPKCS12PFX_Encode, SGServiceSlot_SGPEM_Encode}) {
         EXPECT_EQ(table[slot], reinterpret_cast<void*>(&SGService_PendingInt)) << slot;
     }
     EXPECT_EQ(reinterpret_cast<int (*)(void)>(table[SGServiceSlot_SGPEM_Encode])(), 10010);
