@@ -123,9 +123,19 @@ class ScriptedCA {
                 failure_ += "; ";
             }
             if (step.action == Step::kReply) out = frame(out, step.flag);
+            saveSeed(out);
             ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
         }
         ::close(fd);
+    }
+
+    // With BRINDLOW_CMP_SEED_DIR set, every reply frame is kept there as a fuzzing seed.
+    static void saveSeed(const Bytes& out) {
+        const char* folder = std::getenv("BRINDLOW_CMP_SEED_DIR");
+        if (!folder || out.empty()) return;
+        static int number = 0;
+        testkit::writeBytes(
+            std::filesystem::path(folder) / ("scripted_" + std::to_string(++number) + ".bin"), out);
     }
 
     std::vector<Step> script_;
