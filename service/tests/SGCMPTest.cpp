@@ -762,6 +762,35 @@ TEST_F(CMP, UpdateSignsWithTheOldKeyAndReadsASignedKup) {
     EXPECT_EQ(listOf(result_.issuedCertificates), seen.certs);
 }
 
+TEST_F(CMP, RecoverReadsTheKeyPairHistoryOfAKrp) {
+    Seen seen;
+    ScriptedCA ca({
+        reply([](const Bytes&) { return macMessage(genpBody(caCert()), {}, {}); }),
+        reply([&](const Bytes& r) {
+            answerRequests(r, seen, 1);  // the checks of the krr's request
+            const Bytes pair = seq({ctx(1, encryptedCert(seen.certs[0], seen.spkis[0]))});
+            const Bytes krp =
+                ctx(10, seq({statusInfo(0), ctx(1, seq({caCert()})), ctx(2, seq({pair}))}));
+            return macMessage(krp, seen.nonce, {});
+        }),
+        raw(frame({}, 3)),
+    });
+    SGCMPParameter p = parameters(ca);
+    ASSERT_EQ(SG_SERVICE_FN(Service, SGCMP_Recover)(&result_, kRefNum, kCode, &p), 0)
+        << ca.failure();
+    const auto& requests = ca.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    Decoded<PKIMessage_t> krr(&asn_DEF_PKIMessage, requests[1]);
+    ASSERT_TRUE(krr.value);
+    EXPECT_EQ(krr->body->present, PKIBody_PR_krr);
+    EXPECT_EQ(seen.popoVerified, 1);
+    EXPECT_TRUE(seen.vidVerified);
+    EXPECT_EQ(listOf(result_.issuedCertificates), seen.certs);
+    EXPECT_EQ(listOf(result_.caCertificates), std::vector<Bytes>{caCert()});
+    ASSERT_TRUE(result_.privateKeys);
+    EXPECT_EQ(publicOfKey(listOf(*result_.privateKeys)[0]), publicOfCert(seen.certs[0]));
+}
+
 // --- Headers by CA kind, operation and flags ----------------------------------------------------
 
 TEST_F(CMP, HeadersFollowTheKindOperationAndFlags) {
