@@ -727,7 +727,12 @@ int verifyRevokeReply(SGCMPContext& c, const PKIMessage_t& m, const Bytes& signa
     }
     Bytes issuer = SGCMP_IssuerInStorage(c.oldCertificates[0]);
     if (!issuer.empty()) candidates.push_back(std::move(issuer));
+    CertificateFields revoked;
+    if (fieldsOf(revoked, c.oldCertificates[0]) != 0) return SG_CMP_ERR_SIGNATURE;
     for (const Bytes& candidate : candidates) {
+        // The authority's own certificate: the one whose subject issued the revoked one.
+        CertificateFields signer;
+        if (fieldsOf(signer, candidate) != 0 || signer.subject != revoked.issuer) continue;
         if (SGCMPProtection_VerifySignature(signature, protectedPart, candidate, digest) != 0)
             continue;
         if (!SGCMP_IsTrustedAuthority(candidate)) continue;

@@ -684,6 +684,7 @@ TEST_F(CMP, RevokeCountsOnlyARepliesSignedByATrustedAuthority) {
     struct Case {
         const char* what;
         std::function<Bytes(const Bytes&)> rp;
+        bool caInStorage;
         int expected;
     };
     const fs::path caKey = pkiDir() / "ca.key";
@@ -693,33 +694,37 @@ TEST_F(CMP, RevokeCountsOnlyARepliesSignedByATrustedAuthority) {
              Decoded<PKIMessage_t> m(&asn_DEF_PKIMessage, r);
              return signedMessage(rpBody(0), bytesOf(*m->header.senderNonce), caKey, caCert());
          },
-         0},
+         false, 0},
         {"signed, the signer found as the issuer in the storage",
-         [&](const Bytes&) { return signedMessage(rpBody(0), {}, caKey); }, -1},
+         [&](const Bytes&) { return signedMessage(rpBody(0), {}, caKey); }, true, 0},
         {"signed by a key that is no authority's",
          [&](const Bytes&) {
              return signedMessage(rpBody(0), {}, pkiDir() / "sign.key",
                                   testkit::readBytes(pkiDir() / "sign.der"));
          },
-         SG_CMP_ERR_SIGNATURE},
+         false, SG_CMP_ERR_SIGNATURE},
+        {"signed by a user whose certificate leads to the trusted root",
+         [&](const Bytes&) {
+             return signedMessage(rpBody(0), {}, pkiDir() / "km.key",
+                                  testkit::readBytes(pkiDir() / "km.der"));
+         },
+         true, SG_CMP_ERR_SIGNATURE},
         {"unprotected",
          [](const Bytes&) {
              return seq({replyHeader({}, {}, {}), rpBody(0)});
          },
-         SG_CMP_ERR_SIGNATURE},
+         false, SG_CMP_ERR_SIGNATURE},
         {"refused", [&](const Bytes&) { return signedMessage(rpBody(2), {}, caKey, caCert()); },
-         SG_CMP_ERR_REJECTED},
+         false, SG_CMP_ERR_REJECTED},
     };
-    // The CA certificate stays in the storage for the second case only.
     for (const Case& c : cases) {
-        const bool withCa = c.expected == -1;
+        const bool withCa = c.caInStorage;
         if (withCa) fs::copy_file(pkiDir() / "ca.der", npkiDir() / "KISA" / "ca.der");
         ScriptedCA ca({reply(c.rp)});
         SGCMPParameter p = parameters(ca);
         OldKeys old;
         SGCMPResult result{};
-        EXPECT_EQ(SGCMP_Revoke(&result, &old.certs, &old.keys, &p, 1), withCa ? 0 : c.expected)
-            << c.what;
+        EXPECT_EQ(SGCMP_Revoke(&result, &old.certs, &old.keys, &p, 1), c.expected) << c.what;
         SGCMPResult_Reset(&result);
         if (withCa) fs::remove(npkiDir() / "KISA" / "ca.der");
         const auto& requests = ca.requests();
@@ -789,6 +794,40 @@ TEST_F(CMP, RecoverReadsTheKeyPairHistoryOfAKrp) {
     EXPECT_EQ(listOf(result_.caCertificates), std::vector<Bytes>{caCert()});
     ASSERT_TRUE(result_.privateKeys);
     EXPECT_EQ(publicOfKey(listOf(*result_.privateKeys)[0]), publicOfCert(seen.certs[0]));
+}
+
+TEST_F(CMP, IrCarriesTheRegInfoMarkerAndTheLowerSpecKeyId) {
+    ScriptedCA ca({reply([](const Bytes&) { return macMessage(genpBody(caCert()), {}, {}); }),
+                   closeAfterRead()});
+    SGCMPParameter p = parameters(ca);  // lower-spec
+    p.regInfoMarker = 1;
+    EXPECT_EQ(SGCMP_Issue(&result_, kRefNum, kCode, &p), SG_CMP_ERR_CLOSED);
+    const auto& requests = ca.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    Decoded<PKIMessage_t> ir(&asn_DEF_PKIMessage, requests[1]);
+    ASSERT_TRUE(ir.value);
+    ASSERT_EQ(ir->body->present, PKIBody_PR_ir);
+    ASSERT_TRUE(ir->header.recipKID);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<char*>(ir->header.recipKID->buf), ir->header.recipKID->size),
+        "lowerspec;101029");
+    ASSERT_TRUE(ir->header.senderNonce);
+    EXPECT_EQ(ir->header.senderNonce->size, 16);
+    // One request (no km_key_gen setting), id 0, with the encrypted VID and the marker.
+    ASSERT_EQ(ir->body->choice.ir.list.count, 1);
+    const CertReqMsg_t* msg = ir->body->choice.ir.list.array[0];
+    ASSERT_TRUE(msg->regInfo);
+    ASSERT_EQ(msg->regInfo->list.count, 2);
+    char dotted[64];
+    SGASN1CObjectIdentifier_ToString(dotted, sizeof dotted, &msg->regInfo->list.array[0]->type);
+    EXPECT_STREQ(dotted, "1.2.410.200004.10.1.1.2");
+    SGASN1CObjectIdentifier_ToString(dotted, sizeof dotted, &msg->regInfo->list.array[1]->type);
+    EXPECT_STREQ(dotted, "1.2.410.200004.10.1.2");
+    EXPECT_EQ(hexOf(bytesOf(msg->regInfo->list.array[1]->value)), "0500");
+    // The 1024-bit key of the lower-spec flag.
+    const Bytes spki = encoded(&asn_DEF_SubjectPublicKeyInfo, msg->certReq.certTemplate.publicKey);
+    EXPECT_TRUE(testkit::succeeds("openssl pkey -pubin -inform DER -in " + file(spki) +
+                                  " -noout -text | grep -q 'Public-Key: (1024 bit)'"));
 }
 
 // --- Headers by CA kind, operation and flags ----------------------------------------------------
