@@ -318,9 +318,9 @@ int SGCMP_Process(SGCMPContext& c) {
         if (int r = prepare(c)) return r;
         Bytes request;
         if (int r = SGCMPASN_BuildRequest(request, c)) return r;
-        if (int r = SGCMPCommunication_SendRequest(request, &c.connection))
-            return c.confirmed ? 0 : r;
-        if (c.operation == kRevoke && c.state == kDone) break;
+        if (int r = SGCMPCommunication_SendRequest(request, &c.connection)) return r;
+        // The conf is out: from here on the exchange is complete.
+        if (c.state == kDone) c.confirmed = true;
         Bytes reply;
         const int received = SGCMPCommunication_RecvResponse(reply, &c.connection);
         // After the conf the exchange is complete, however the authority ends it; before it,

@@ -892,7 +892,6 @@ int SGCMPASN_BuildRequest(Bytes& der, SGCMPContext& c) {
     }
     der = seq({head, body, protection.empty() ? Bytes{} : ctx(0, bits(protection))});
     c.state = next;
-    if (next == kDone) c.confirmed = true;
     return 0;
 }
 
