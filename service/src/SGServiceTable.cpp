@@ -6,6 +6,7 @@
 
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCMP.h"
 #include "SGCRL.h"
 #include "SGCertificateSet.h"
 #include "SGCertificateStorage.h"
@@ -74,11 +75,11 @@ void* const kSlots[SG_SERVICE_TABLE_SLOTS - 1] = {
     SLOT(SGCertificateStorage_GenerateCertificateChain),  // 35
     SLOT(SGCertificateStorage_SetTrust),                  // 36
     SLOT(SGCertificateStorage_Find),                      // 37
-    PENDING(SGCMPResult_Reset),                           // 38
-    PENDING(SGCMP_Issue),                                 // 39
-    PENDING(SGCMP_Update),                                // 40
-    PENDING(SGCMP_Revoke),                                // 41
-    PENDING(SGCMP_Recover),                               // 42
+    SLOT(SGCMPResult_Reset),                              // 38
+    SLOT(SGCMP_Issue),                                    // 39
+    SLOT(SGCMP_Update),                                   // 40
+    SLOT(SGCMP_Revoke),                                   // 41
+    SLOT(SGCMP_Recover),                                  // 42
     SLOT(SGPKCS8PrivateKeyInfo_Encode),                   // 43
     SLOT(SGPKCS8PrivateKeyInfo_Decode),                   // 44
     SLOT(SGPKCS8PrivateKeyInfo_Cleanse),                  // 45
