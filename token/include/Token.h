@@ -202,6 +202,15 @@ class TOKEN_EXPORT Token {
     int importEncryptedPrivateKeyInfo(unsigned char* password, unsigned long passwordLength,
                                       unsigned char* encryptedPrivateKeyInfo, unsigned long length,
                                       unsigned char* certificate, unsigned long certificateLength);
+    // Every certificate with its key of a PKCS #12 file, through the common import step; the
+    // caller brackets it with importInit and importFinal. 0; 1031 wrong password; 1032 not DER;
+    // 1030 any other PKCS #12 failure; import's codes.
+    int importPFX(unsigned char* password, unsigned long passwordLength, unsigned char* pfx,
+                  unsigned long pfxLength, unsigned int keepNewer);
+    // The pair of pairItemId (and its key-management pair) as a PKCS #12 file under a password
+    // asked with purpose 16. 0; 1302; 1315; 1317; 1319; the kind's export codes.
+    int exportPFX(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                  const char* suiteItemId, const char* pairItemId, bool askOnce);
     // The Base64 form of the virtual pushCertificate: the decoding's code, or its result.
     int pushCertificate(InputPINHandler* handler, const char* itemId, const char* base64Data,
                         const char* base64Data2);

@@ -164,3 +164,12 @@ int Token::pushCertificate(InputPINHandler* handler, const char* itemId, const c
     Base64::free(data2);
     return rc;
 }
+
+int Token::importPFX(unsigned char*, unsigned long, unsigned char*, unsigned long, unsigned int) {
+    return 1307;
+}
+
+int Token::exportPFX(unsigned char**, unsigned long*, InputPINHandler*, const char*, const char*,
+                     bool) {
+    return 1307;
+}
