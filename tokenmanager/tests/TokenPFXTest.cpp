@@ -155,18 +155,18 @@ Cert readCert(const fs::path& pem) {
     return Cert(c, X509_free);
 }
 
-struct PairSpec {
+struct PairFiles {
     fs::path cert, key;  // PEM; an empty key path adds the certificate alone
     std::string localKeyId;
 };
 
 // A file in the usual shape: the certificates in one safe (triple-DES EncryptedData), the
 // shrouded keys in another, each certificate with its key's localKeyId; SHA-1 MAC.
-Bytes buildFile(const std::vector<PairSpec>& pairs, const std::string& password = kFilePassword) {
+Bytes buildFile(const std::vector<PairFiles>& pairs, const std::string& password = kFilePassword) {
     STACK_OF(PKCS12_SAFEBAG)* certs = nullptr;
     STACK_OF(PKCS12_SAFEBAG)* keys = nullptr;
     const int pbe = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
-    for (const PairSpec& p : pairs) {
+    for (const PairFiles& p : pairs) {
         Cert cert = readCert(p.cert);
         PKCS12_SAFEBAG* bag = cert ? PKCS12_add_cert(&certs, cert.get()) : nullptr;
         if (!bag) return {};
@@ -358,9 +358,9 @@ TEST_F(TokenPFX, TwoPairsOfOneHolderTakeTheirOwnNamesInEitherOrder) {
     const std::string signPub = publicKeyOfCertificate(kr() / "sign.der");
     const std::string kmPub = publicKeyOfCertificate(kr() / "km.der");
     ASSERT_NE(signPub, kmPub);
-    const PairSpec sign{kr() / "sign.pem", kr() / "sign.key", "sign-id"};
-    const PairSpec km{kr() / "km.pem", kr() / "km.key", "km-id"};
-    for (const auto& order : {std::vector<PairSpec>{sign, km}, std::vector<PairSpec>{km, sign}}) {
+    const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "sign-id"};
+    const PairFiles km{kr() / "km.pem", kr() / "km.key", "km-id"};
+    for (const auto& order : {std::vector<PairFiles>{sign, km}, std::vector<PairFiles>{km, sign}}) {
         SCOPED_TRACE(order[0].localKeyId);
         Medium m;
         const Bytes pfx = buildFile(order);
@@ -380,13 +380,13 @@ TEST_F(TokenPFX, TwoPairsOfOneHolderTakeTheirOwnNamesInEitherOrder) {
 }
 
 TEST_F(TokenPFX, PairsThatWouldShareFileNamesAreRefusedBeforeAnythingIsWritten) {
-    const PairSpec sign{kr() / "sign.pem", kr() / "sign.key", "a"};
-    const PairSpec km{kr() / "km.pem", kr() / "km.key", "b"};
-    const PairSpec km2{kr() / "km.pem", kr() / "km.key", "c"};
-    const PairSpec sign2{kr() / "newer.pem", kr() / "sign.key", "d"};
+    const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "a"};
+    const PairFiles km{kr() / "km.pem", kr() / "km.key", "b"};
+    const PairFiles km2{kr() / "km.pem", kr() / "km.key", "c"};
+    const PairFiles sign2{kr() / "newer.pem", kr() / "sign.key", "d"};
     const struct {
         const char* what;
-        std::vector<PairSpec> pairs;
+        std::vector<PairFiles> pairs;
     } cases[] = {
         {"two key-management pairs", {km, km2}},
         {"three pairs of one holder", {sign, km, sign2}},
