@@ -19,6 +19,9 @@
 #   long.p12, longn.p12  a.p12 and c.p12 under the 100-character password of long.txt
 #   hangul.p12, hanguln.p12  a.p12 and c.p12 under the password "비밀번호1!" (standard BMPString
 #                  form)
+#   kr/            the copy-suite recipe (a holder below a CA folder that media listings scan:
+#                  O=yessign), and from its signing pair with -certfile kr/ca.pem:
+#   kr-a.p12, kr-b.p12, kr-c.p12, kr-h.p12  as a.p12, b.p12 (-legacy), c.p12 and h.p12
 # pkcs12 <out> rsa8192 makes only an RSA-8192 key, big.key (PEM) and big.der (PrivateKeyInfo),
 # with a self-signed end-entity certificate for it, big.pem and big-cert.der.
 pkcs12() {
@@ -70,4 +73,13 @@ pkcs12() {
   p12 longn "pass:$long" "${c[@]}"
   p12 hangul 'pass:비밀번호1!' "${a[@]}"
   p12 hanguln 'pass:비밀번호1!' "${c[@]}"
+  # shellcheck source=/dev/null
+  source "$kit/recipes/copy-suite.sh"
+  mkdir -p "$out/kr"
+  copy_suite "$out/kr"
+  base=(-export -inkey "$out/kr/sign.key" -in "$out/kr/sign.pem" -certfile "$out/kr/ca.pem")
+  p12 kr-a "$P" "${a[@]}"
+  p12 kr-b "$P" -legacy
+  p12 kr-c "$P" "${c[@]}"
+  p12 kr-h "$P"
 }

@@ -203,12 +203,21 @@ class TOKEN_EXPORT Token {
                                       unsigned char* encryptedPrivateKeyInfo, unsigned long length,
                                       unsigned char* certificate, unsigned long certificateLength);
     // Every certificate with its key of a PKCS #12 file, through the common import step; the
-    // caller brackets it with importInit and importFinal. 0; 1031 wrong password; 1032 not DER;
-    // 1030 any other PKCS #12 failure; import's codes.
+    // caller brackets it with importInit and importFinal. Every pair is read and checked before
+    // the first is written; a holder's signing pair goes first and replaces its earlier
+    // key-management pair; a failure takes back what the open import wrote (the disk token's
+    // import undoes the open import when it fails). 0 only when at least one pair was imported;
+    // 1031 wrong password; 1032 not DER; 1030 any other PKCS #12 failure, a file without any
+    // certificate with its key, or pairs that would take the same file names; 1327 a key that is
+    // no PrivateKeyInfo; import's codes.
     int importPFX(unsigned char* password, unsigned long passwordLength, unsigned char* pfx,
                   unsigned long pfxLength, unsigned int keepNewer);
-    // The pair of pairItemId (and its key-management pair) as a PKCS #12 file under a password
-    // asked with purpose 16. 0; 1302; 1315; 1317; 1319; the kind's export codes.
+    // The pair of pairItemId (and, for a signing pair, its key-management pair) as a PKCS #12
+    // file under a password asked with purpose 16 (inputPIN when askOnce, else inputDoublePin):
+    // each pair with its own 10-byte random localKeyId, certificates in a triple-DES
+    // EncryptedData, keys shrouded, SHA-1 MAC. 0 always with bytes; 1302 cancelled; 1305 no
+    // handler, or an empty or over-long file password; 1315; 1316; 1317; 1319; the kind's
+    // export codes (1022 a wrong key password). On failure *out is null and *outLength 0.
     int exportPFX(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
                   const char* suiteItemId, const char* pairItemId, bool askOnce);
     // The Base64 form of the virtual pushCertificate: the decoding's code, or its result.

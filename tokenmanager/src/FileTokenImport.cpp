@@ -443,6 +443,16 @@ int FileToken::import(unsigned char* privateKey, unsigned long privateKeyLength,
         !TM_SERVICE_READY(SGPKCS8PrivateKeyInfo_Encode) ||
         !TM_SERVICE_READY(SGPKCS8EncryptedPrivateKeyInfo_Encode))
         return TOKEN_ERR_NOT_SUPPORTED;
+    // Whatever fails from here takes back everything the open import wrote, so a pair never
+    // stays without the others it came with.
+    struct UndoUnlessDone {
+        ImportJournal* changes;
+        Logger* log;
+        bool done = false;
+        ~UndoUnlessDone() {
+            if (!done) changes->undo(log);
+        }
+    } guard{journal, logger};
 
     // 1. The PrivateKeyInfo.
     SGBinary parameters{dsParameters, static_cast<uint32_t>(dsParametersLength)};
@@ -536,10 +546,17 @@ int FileToken::import(unsigned char* privateKey, unsigned long privateKeyLength,
     }
     importFolder = wideFolder;
     if (signing && replaceKM) {
+        // An earlier key-management pair never stays beside a new signing pair.
+        const int fd = journal->hold(folder);
+        const auto names = fd < 0 ? std::vector<std::string>() : Util::listFolderAt(fd);
         for (const auto& km : kmNames) {
-            if (int error = removeFile(*journal, journal->hold(folder), km)) {
+            const int error = fd < 0 ? EBADF : removeFile(*journal, fd, spelledAs(names, km));
+            if (error) {
                 TOKEN_FATAL(logger, "%s - RemoveKmFiles is failed. - %s", kName,
                             std::strerror(error));
+                ::close(folder);
+                journal->undo(logger);
+                return TOKEN_ERR_WRITE;
             }
         }
     }
@@ -554,6 +571,7 @@ int FileToken::import(unsigned char* privateKey, unsigned long privateKeyLength,
     journal->lastFolder = journal->hold(folder);
     journal->holders.push_back(holder);
     ::close(folder);
+    guard.done = true;
     return 0;
 }
 

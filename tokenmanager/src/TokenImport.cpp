@@ -5,12 +5,17 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Logger.h"
+#include "SGPKCS12.h"
+#include "SGRandom.h"
 #include "TokenCodec.h"
 #include "TokenKeys.h"
 #include "TokenLog.h"
 #include "TokenTables.h"
+#include "Util.h"
 
 using namespace brindlow::token::keys;
 
@@ -18,6 +23,10 @@ namespace {
 
 // The purposes a copy asks its passwords for: the destination's, and the exported key's.
 constexpr int kDestinationPurpose = 11;
+// The password of a PKCS #12 file to be written.
+constexpr int kFilePasswordPurpose = 16;
+constexpr int kLocalKeyIdLength = 10;
+constexpr unsigned int kPinBufferSize = 128;
 
 // A certificate and its plain key handed out by an export, the key wiped when they go.
 struct ExportedPair {
@@ -35,13 +44,68 @@ struct KmIds {
     }
 };
 
+// A 128-byte password buffer that a handler writes into, wiped when it goes.
+struct PinBuffer {
+    char data[kPinBufferSize] = {};
+    PinBuffer() = default;
+    PinBuffer(const PinBuffer&) = delete;
+    PinBuffer& operator=(const PinBuffer&) = delete;
+    ~PinBuffer() { TM_BASE(SGMemory_cleanse)(data, sizeof data); }
+    bool terminated() const { return std::memchr(data, 0, sizeof data) != nullptr; }
+    uint32_t length() const { return static_cast<uint32_t>(::strnlen(data, sizeof data)); }
+};
+
+// Bytes the library allocated into an SGBinary, wiped and released when they go.
+struct LibraryBytes {
+    SGBinary bin{};
+    LibraryBytes() = default;
+    LibraryBytes(LibraryBytes&& other) noexcept : bin(other.bin) { other.bin = SGBinary{}; }
+    LibraryBytes(const LibraryBytes&) = delete;
+    LibraryBytes& operator=(const LibraryBytes&) = delete;
+    ~LibraryBytes() { TM_BASE(SGBinary_Cleanse)(&bin); }
+    bool empty() const { return !bin.data || bin.length == 0; }
+};
+
+// A decoded or built PKCS #12 structure, its keys overwritten when it goes.
+struct Pfx {
+    SGPKCS12PFX record{};
+    Pfx() = default;
+    Pfx(const Pfx&) = delete;
+    Pfx& operator=(const Pfx&) = delete;
+    ~Pfx() { TM_SERVICE(SGPKCS12PFX_Clear)(&record); }
+    // Every bag of every safe: no file holds more pairs than bags.
+    size_t bags() const {
+        size_t n = 0;
+        for (int i = 0; record.safes && i < record.count; ++i)
+            for (const SGPKCS12SafeBag* bag = &record.safes[i]; bag; bag = bag->next)
+                if (bag->value) ++n;
+        return n;
+    }
+};
+
+// One certificate with its key read from a file, and where the kind would file it.
+struct FilePair {
+    LibraryBytes key, certificate;
+    std::string holder;  // empty when the kind names no place
+    bool signing = false;
+};
+
+bool pfxReady() {
+    return pkcs8Ready() && TM_SERVICE_READY(SGPKCS12PFX_Decode) &&
+           TM_SERVICE_READY(SGPKCS12PFX_GetCertificateAndKey) &&
+           TM_SERVICE_READY(SGPKCS12PFX_Clear) && TM_SERVICE_READY(SGPKCS12PFX_Encode) &&
+           TM_SERVICE_READY(SGPKCS12PFX_AddCertificateAndKey) && TM_CRYPTO_READY(SGRandom_bytes);
+}
+
 }  // namespace
 
-int Token::importPrivateKeyInfo(unsigned char* privateKeyInfo, unsigned long length,
-                                unsigned char* certificate, unsigned long certificateLength,
-                                unsigned int keepNewer) {
-    static constexpr const char* kName = "importPrivateKeyInfo";
-    if (!pkcs8Ready()) return TOKEN_ERR_NOT_SUPPORTED;
+namespace {
+
+// The common import step: the PrivateKeyInfo decoded and its parts handed to the kind's import.
+// replaceKM: a signing pair takes the place of the holder's earlier key-management pair.
+int importKeyInfo(Token& token, Logger* logger, const char* operation,
+                  unsigned char* privateKeyInfo, unsigned long length, unsigned char* certificate,
+                  unsigned long certificateLength, unsigned int keepNewer, bool replaceKM) {
     PlainKeyInfo info;
     int rc = privateKeyInfo && length && length <= UINT32_MAX ? 0 : SG_PKI_ERR_ARGUMENT;
     if (rc == 0) {
@@ -49,7 +113,7 @@ int Token::importPrivateKeyInfo(unsigned char* privateKeyInfo, unsigned long len
         rc = TM_SERVICE(SGPKCS8PrivateKeyInfo_Decode)(&info.record, &der);
     }
     if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - PKCS8 encrypted private key info decode failed...(%d)", kName,
+        TOKEN_FATAL(logger, "%s - PKCS8 encrypted private key info decode failed...(%d)", operation,
                     rc);
         return TOKEN_ERR_PRIVATE_KEY_INFO;
     }
@@ -58,11 +122,20 @@ int Token::importPrivateKeyInfo(unsigned char* privateKeyInfo, unsigned long len
                                          info.record.algorithm == SG_PKCS8_ALGORITHM_KCDSA2
                                      ? info.record.parameters
                                      : nullptr;
-    const bool replaceKM = false;
-    return import(info.record.privateKey.data, info.record.privateKey.length, certificate,
-                  certificateLength, random ? random->data : nullptr, random ? random->length : 0,
-                  parameters ? parameters->data : nullptr, parameters ? parameters->length : 0,
-                  keepNewer, replaceKM);
+    return token.import(info.record.privateKey.data, info.record.privateKey.length, certificate,
+                        certificateLength, random ? random->data : nullptr,
+                        random ? random->length : 0, parameters ? parameters->data : nullptr,
+                        parameters ? parameters->length : 0, keepNewer, replaceKM);
+}
+
+}  // namespace
+
+int Token::importPrivateKeyInfo(unsigned char* privateKeyInfo, unsigned long length,
+                                unsigned char* certificate, unsigned long certificateLength,
+                                unsigned int keepNewer) {
+    if (!pkcs8Ready()) return TOKEN_ERR_NOT_SUPPORTED;
+    return importKeyInfo(*this, logger, "importPrivateKeyInfo", privateKeyInfo, length, certificate,
+                         certificateLength, keepNewer, false);
 }
 
 int Token::importEncryptedPrivateKeyInfo(unsigned char* password, unsigned long passwordLength,
@@ -165,11 +238,210 @@ int Token::pushCertificate(InputPINHandler* handler, const char* itemId, const c
     return rc;
 }
 
-int Token::importPFX(unsigned char*, unsigned long, unsigned char*, unsigned long, unsigned int) {
-    return 1307;
+int Token::importPFX(unsigned char* password, unsigned long passwordLength, unsigned char* pfx,
+                     unsigned long pfxLength, unsigned int keepNewer) {
+    static constexpr const char* kName = "importPFX";
+    if (!pfxReady()) return TOKEN_ERR_NOT_SUPPORTED;
+    if (!pfx || !pfxLength || pfxLength > UINT32_MAX) {
+        TOKEN_FATAL(logger, "%s - TokenError_SGPKCS12_BAD_DATA(%d)", kName, SG_PKI_ERR_ARGUMENT);
+        return TOKEN_ERR_PFX_MALFORMED;
+    }
+    // The password up to its NUL, never read beyond its length; it never reaches a log line.
+    static unsigned char kEmpty[1] = {0};
+    const size_t pinLength = password
+                                 ? ::strnlen(reinterpret_cast<const char*>(password),
+                                             std::min<unsigned long>(passwordLength, UINT32_MAX))
+                                 : 0;
+    const SGBinary pin{password ? password : kEmpty, static_cast<uint32_t>(pinLength)};
+    const SGBinary der{pfx, static_cast<uint32_t>(pfxLength)};
+
+    Pfx file;
+    int rc = TM_SERVICE(SGPKCS12PFX_Decode)(&file.record, &der, &pin);
+    if (rc == SG_PKCS12_ERR_MAC) {
+        TOKEN_FATAL(logger, "%s - TokenError_SGPKCS12_INVALID_PASSWORD(%d)", kName, rc);
+        return TOKEN_ERR_PFX_INTEGRITY;
+    }
+    if (rc == SG_ASN_ERR_DECODE) {
+        TOKEN_FATAL(logger, "%s - TokenError_SGPKCS12_BAD_DATA(%d)", kName, rc);
+        return TOKEN_ERR_PFX_MALFORMED;
+    }
+    if (rc != 0) {
+        TOKEN_FATAL(logger, "%s - TokenError_SGPKCS12_UNKNOWN_ERROR(%d)", kName, rc);
+        return TOKEN_ERR_PFX_REJECTED;
+    }
+
+    // Every pair is read and checked before the first is written. A file holds no more
+    // end-entity certificates than bags, so the walk ends even if the library never said so.
+    std::vector<FilePair> pairs;
+    const size_t bound = file.bags();
+    for (size_t index = 0; index < bound; ++index) {
+        FilePair pair;
+        rc = TM_SERVICE(SGPKCS12PFX_GetCertificateAndKey)(
+            &pair.key.bin, &pair.certificate.bin, nullptr, &file.record, static_cast<int>(index));
+        if (rc == SG_PKI_ERR_OUT_OF_RANGE) break;
+        if (rc != 0) {
+            TOKEN_FATAL(logger, "%s - TokenError_SGPKCS12_UNKNOWN_ERROR(%d)", kName, rc);
+            return TOKEN_ERR_PFX_REJECTED;
+        }
+        if (pair.key.empty() || pair.certificate.empty()) continue;
+        PlainKeyInfo info;
+        if (TM_SERVICE(SGPKCS8PrivateKeyInfo_Decode)(&info.record, &pair.key.bin) != 0) {
+            TOKEN_FATAL(logger, "%s - PKCS8 encrypted private key info decode failed...(%d)", kName,
+                        TOKEN_ERR_PRIVATE_KEY_INFO);
+            return TOKEN_ERR_PRIVATE_KEY_INFO;
+        }
+        try {
+            pairs.push_back(std::move(pair));
+        } catch (...) {
+            return TOKEN_ERR_MEMORY;
+        }
+    }
+    if (pairs.empty()) {
+        // A file without a certificate and its key gives the user nothing: not a success.
+        TOKEN_FATAL(logger, "%s - no certificate with its key...(%d)", kName,
+                    TOKEN_ERR_PFX_REJECTED);
+        return TOKEN_ERR_PFX_REJECTED;
+    }
+
+    // Where the kind files each pair: the signing pair of a holder first, which takes the
+    // signing names; a second pair of the holder takes the key-management names. A third, or
+    // two that both must take the key-management names, would overwrite one another.
+    try {
+        for (FilePair& p : pairs) {
+            std::wstring folder;
+            const unsigned long length = p.certificate.bin.length;
+            p.signing = IsDigitalSignature(p.certificate.bin.data, length);
+            if (getPhysicalBasePath(folder, p.certificate.bin.data, length) != 0) continue;
+            p.holder = Util::wstringToUtf8(folder);
+            if (!IsNPKI(p.certificate.bin.data, length)) {
+                char cn[1024] = {};
+                Util::parseDN(getDNByCert(p.certificate.bin.data, length).c_str(), cn, sizeof cn,
+                              DNTYPE_CN);
+                p.holder += std::string("/") + cn;
+            }
+        }
+        // Grouped by holder in the order holders first appear, signing pairs first.
+        std::vector<FilePair> ordered;
+        ordered.reserve(pairs.size());
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            if (!pairs[i].certificate.bin.data) continue;  // moved into an earlier group
+            const std::string holder = pairs[i].holder;
+            const size_t groupStart = ordered.size();
+            for (const bool signing : {true, false})
+                for (size_t j = i; j < pairs.size(); ++j) {
+                    FilePair& p = pairs[j];
+                    if (!p.certificate.bin.data || p.signing != signing) continue;
+                    if (j != i && (holder.empty() || p.holder != holder)) continue;
+                    ordered.push_back(std::move(p));
+                }
+            const size_t group = ordered.size() - groupStart;
+            if (!holder.empty() && (group > 2 || (group == 2 && !ordered[groupStart].signing))) {
+                TOKEN_FATAL(logger, "%s - two pairs for the same files...(%d)", kName,
+                            TOKEN_ERR_PFX_REJECTED);
+                return TOKEN_ERR_PFX_REJECTED;
+            }
+        }
+        pairs = std::move(ordered);
+    } catch (...) {
+        return TOKEN_ERR_MEMORY;
+    }
+
+    // The first pair of each holder replaces its earlier key-management pair; a failure takes
+    // back what the open import wrote (the kinds' import undoes the open import on failure).
+    std::vector<std::string> seen;
+    for (FilePair& p : pairs) {
+        const bool firstOfHolder =
+            p.holder.empty() || std::find(seen.begin(), seen.end(), p.holder) == seen.end();
+        if (firstOfHolder) seen.push_back(p.holder);
+        rc = importKeyInfo(*this, logger, kName, p.key.bin.data, p.key.bin.length,
+                           p.certificate.bin.data, p.certificate.bin.length, keepNewer,
+                           firstOfHolder && p.signing);
+        if (rc != 0) return rc;
+    }
+    return 0;
 }
 
-int Token::exportPFX(unsigned char**, unsigned long*, InputPINHandler*, const char*, const char*,
-                     bool) {
-    return 1307;
+int Token::exportPFX(unsigned char** out, unsigned long* outLength, InputPINHandler* handler,
+                     const char* suiteItemId, const char* pairItemId, bool askOnce) {
+    static constexpr const char* kName = "exportPFX";
+    if (out) *out = nullptr;
+    if (outLength) *outLength = 0;
+    if (!out || !outLength) return TOKEN_ERR_INVALID_DATA;
+    if (!pfxReady()) return TOKEN_ERR_NOT_SUPPORTED;
+
+    ExportedPair sign, km;
+    int rc = exportCertificateAndKey(&sign.key.data, &sign.key.length, &sign.certificate.data,
+                                     &sign.certificate.length, handler, suiteItemId, pairItemId);
+    if (rc != 0) return rc;
+    if (!sign.key.data || !sign.key.length || !sign.certificate.data || !sign.certificate.length ||
+        sign.key.length > UINT32_MAX || sign.certificate.length > UINT32_MAX)
+        return TOKEN_ERR_EXPORT_EMPTY;
+
+    if (!handler) {
+        TOKEN_FATAL(logger, "%s - do not input pin...(%d)(%d)", kName, TOKEN_ERR_NO_PIN, 0);
+        return TOKEN_ERR_NO_PIN;
+    }
+    PinBuffer pin;
+    const auto purpose = static_cast<InputPINHandler::InputPINPurpose>(kFilePasswordPurpose);
+    rc = askOnce ? handler->inputPIN(pin.data, tokenType, purpose)
+                 : handler->inputDoublePin(pin.data, tokenType, purpose);
+    if (rc == 1) {
+        TOKEN_FATAL(logger, "%s - input pin canceled...(%d)(%d)", kName, TOKEN_ERR_PIN_CANCELLED,
+                    rc);
+        return TOKEN_ERR_PIN_CANCELLED;
+    }
+    if (rc != 0) return rc;
+    // A password that fills the whole buffer was cut by the handler; an empty one protects
+    // nothing. Neither becomes a file.
+    if (!pin.terminated() || pin.length() == 0) {
+        TOKEN_FATAL(logger, "%s - no usable file password...(%d)", kName, TOKEN_ERR_NO_PIN);
+        return TOKEN_ERR_NO_PIN;
+    }
+
+    Pfx built;
+    auto add = [&](ExportedPair& pair) {
+        unsigned char id[kLocalKeyIdLength] = {};
+        int r = TM_CRYPTO(SGRandom_bytes)(id, kLocalKeyIdLength);
+        const SGBinary localKeyId{id, kLocalKeyIdLength};
+        const SGBinary key{pair.key.data, static_cast<uint32_t>(pair.key.length)};
+        const SGBinary certificate{pair.certificate.data,
+                                   static_cast<uint32_t>(pair.certificate.length)};
+        if (r == 0)
+            r = TM_SERVICE(SGPKCS12PFX_AddCertificateAndKey)(
+                &built.record, SG_PKCS12_FLAG_ENCRYPT_SAFE, &key, &certificate, 0, nullptr,
+                &localKeyId, nullptr);
+        if (r != 0) TOKEN_FATAL(logger, "%s - add certificate & key failed...(%d)()", kName, r);
+        return r == 0 ? 0 : TOKEN_ERR_PFX_BAG;
+    };
+    if ((rc = add(sign)) != 0) return rc;
+
+    // The key-management pair of a signing pair goes with it; a key-management pair named
+    // itself has none beside it.
+    const char digit = pairItemId && *pairItemId ? pairItemId[std::strlen(pairItemId) - 1] : 0;
+    KmIds kmIds;
+    if (digit != '3' && digit != '4' && getKMID(&kmIds.key, &kmIds.certificate, pairItemId) == 0) {
+        rc = exportCertificateAndKey(&km.key.data, &km.key.length, &km.certificate.data,
+                                     &km.certificate.length, handler, kmIds.key, kmIds.certificate);
+        if (rc != 0) return rc;
+        if (!km.key.data || !km.key.length || !km.certificate.data || !km.certificate.length ||
+            km.key.length > UINT32_MAX || km.certificate.length > UINT32_MAX)
+            return TOKEN_ERR_EXPORT_EMPTY;
+        if ((rc = add(km)) != 0) return rc;
+    }
+
+    LibraryBytes encoded;
+    const SGBinary password{reinterpret_cast<unsigned char*>(pin.data), pin.length()};
+    rc = TM_SERVICE(SGPKCS12PFX_Encode)(&encoded.bin, &built.record, &password, nullptr);
+    if (rc != 0 || encoded.empty()) {
+        TOKEN_FATAL(logger, "%s - encode pfx failed...(%d)()", kName, rc);
+        return TOKEN_ERR_PFX_ENCODE;
+    }
+    unsigned char* copy = duplicateMemory(encoded.bin.data, encoded.bin.length);
+    if (!copy) {
+        TOKEN_FATAL(logger, "%s - pfx memory allocation failed...(%d)()", kName, TOKEN_ERR_MEMORY);
+        return TOKEN_ERR_MEMORY;
+    }
+    *out = copy;
+    *outLength = encoded.bin.length;
+    return 0;
 }
