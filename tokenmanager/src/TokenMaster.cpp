@@ -11,6 +11,7 @@
 #include "FileToken.h"
 #include "Logger.h"
 #include "MountFolders.h"
+#include "PFXFileToken.h"
 #include "Platform.h"
 #include "SGOS.h"
 #include "TokenLog.h"
@@ -22,6 +23,7 @@ namespace {
 constexpr const char* kDiskKind = "DISK DRIVE";
 constexpr const char* kPFXNPKIKind = "PFX NPKI";
 constexpr const char* kHomeTokenName = "사용자 홈";
+constexpr const char* kPFXFileTokenName = "pfx(p12) File";
 constexpr const char* kConfigFile = "/Library/Preferences/NPKI/Lindsign/config.json";
 
 constexpr const char* kDefaultAllow[] = {"JAEIK CSR", "SCT SPK2032",
@@ -200,9 +202,11 @@ void TokenMaster::registerFileToken() {
     }
 }
 
-// The PKCS #12 file token and the in-memory NPKI token join the registry here once their kinds
-// exist; until then these two register nothing.
-void TokenMaster::registerPFXFileToken() {}
+void TokenMaster::registerPFXFileToken() {
+    if (pfxFile) addToken(new PFXFileToken(kPFXFileTokenName));
+}
+
+// The in-memory NPKI token joins the registry here once its kind exists.
 
 void TokenMaster::registerPFXNPKIToken() {}
 

@@ -11,6 +11,7 @@
 #include "CertificateTreeSupport.h"
 #include "FileToken.h"
 #include "Logger.h"
+#include "PFXFileToken.h"
 #include "TokenManagerUtil.h"
 #include "TokenMaster.h"
 #include "TokenTestSupport.h"
@@ -72,8 +73,9 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     TokenMaster master;
     std::vector<std::string> expected = {"사용자 홈"};
     expected.insert(expected.end(), volumes.begin(), volumes.end());
+    expected.push_back("pfx(p12) File");
     EXPECT_EQ(tokenNames(master), expected);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
 
     Token* token = nullptr;
     ASSERT_EQ(master.getToken(0, &token), 0);
@@ -96,9 +98,20 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     if (count == 1) EXPECT_EQ(std::string(list[0].signCertID), sha1Identifier(holder) + "1");
     Token::freeMemory(list, 0);
 
+    // The PKCS #12 file token follows the volumes; it has no file, so it lists nothing.
+    ASSERT_EQ(master.getToken(3, &token), 0);
+    auto* pfx = dynamic_cast<PFXFileToken*>(token);
+    ASSERT_NE(pfx, nullptr);
+    EXPECT_STREQ(pfx->kind, "PKCS#12 TOKEN");
+    list = nullptr;
+    count = 1;
+    EXPECT_EQ(pfx->getCertificateList(&list, &count, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(list, nullptr);
+
     // An id without a token leaves the output alone.
     Token* untouched = stick;
-    EXPECT_EQ(master.getToken(3, &untouched), 1334);
+    EXPECT_EQ(master.getToken(4, &untouched), 1334);
     EXPECT_EQ(untouched, stick);
     EXPECT_EQ(master.getToken(0xFFFFFFFFu, &untouched), 1334);
 }
@@ -111,22 +124,22 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
     master.removeToken(7);  // no such token: nothing happens
     Token* token = nullptr;
     EXPECT_EQ(master.getToken(1, &token), 1334);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 2);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
     EXPECT_TRUE(master.tokenRefresh());  // disk tokens report status 0 and stay
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 2);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
 
     master.clear();
     EXPECT_EQ(master.getTokenList(nullptr, nullptr), 0);
     EXPECT_EQ(master.nextId, 0u);
     EXPECT_TRUE(master.refresh());
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
     // The defaults are restored, not appended twice.
     EXPECT_EQ(master.allowList.size(), 3u);
     EXPECT_EQ(master.denyList.size(), 5u);
 
     // A null token is not registered and takes no id.
     master.addToken(nullptr);
-    EXPECT_EQ(master.nextId, 3u);
+    EXPECT_EQ(master.nextId, 4u);
     EXPECT_EQ(master.getSoftToken(&token), 0);
     EXPECT_EQ(token, nullptr);
 }
@@ -134,7 +147,7 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
 TEST(TokenMaster, WithoutMountFoldersOnlyTheHomeToken) {
     VolumesFolder mounted(tokentest::homeRoot() + "/no such folder");
     TokenMaster master;
-    EXPECT_EQ(tokenNames(master), std::vector<std::string>{"사용자 홈"});
+    EXPECT_EQ(tokenNames(master), (std::vector<std::string>{"사용자 홈", "pfx(p12) File"}));
 }
 
 TEST(TokenMaster, SmartCardReaderFilter) {
@@ -168,7 +181,8 @@ TEST(TokenMaster, FirstVariantIgnoresTheMediaConfiguration) {
         std::vector<std::string> volumes;
         VolumesFolder mounted(makeVolumes(&volumes));
         TokenMaster master;
-        checks.expect(master.getTokenList(nullptr, nullptr) == 3, "volumes registered");
+        checks.expect(master.getTokenList(nullptr, nullptr) == 4,
+                      "volumes and the PKCS #12 file token registered");
         checks.expect(master.removable && master.pfxFile, "defaults kept");
         return checks.failures;
     });
@@ -237,7 +251,7 @@ TEST(TokenManagerUtil, TheRegistryIsBuiltOnceAtTheFirstCall) {
         checks.expect(master != nullptr && master == TokenManagerUtil::tokenMaster, "created");
         fs::create_directory(folder + "/LATER");
         checks.expect(TokenManagerUtil::getTokenMaster() == master, "same registry");
-        checks.expect(master->getTokenList(nullptr, nullptr) == 3, "later volume not listed");
+        checks.expect(master->getTokenList(nullptr, nullptr) == 4, "later volume not listed");
         return checks.failures;
     });
 }
