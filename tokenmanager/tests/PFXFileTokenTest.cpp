@@ -20,7 +20,9 @@
 #include "KitCache.h"
 #include "PkiCache.h"
 #include "Pkcs12Build.h"
+#include "SGPKCS12.h"
 #include "SGPKCS8.h"
+#include "TokenKeySupport.h"
 #include "TestKit.h"
 #include "TokenTestSupport.h"
 
@@ -792,4 +794,74 @@ TEST(PFXFileToken, WritingOperationsAreRefused) {
     EXPECT_EQ(token.getPath(id.c_str(), &path, &pathLength), 0);
     EXPECT_EQ(path, nullptr);
     EXPECT_EQ(pathLength, 0u);
+}
+
+// ---- A KCDSA key in the file ------------------------------------------------------------------
+
+// Our own PKCS #12 layer writes the file: openssl has no KCDSA. The certificate is an RSA one;
+// only the key matters here.
+TEST(PFXFileToken, AKcdsaKeyKeepsItsDomainAndSigns) {
+    ASSERT_FALSE(keytest::material().empty());
+    Bytes plain = keytest::materialFile("kcdsa1/plain.der");
+    Bytes certificate = keytest::materialFile("chain/sign.der");
+    ASSERT_FALSE(plain.empty());
+    SGPKCS12PFX built{};
+    const SGBinary key{plain.data(), static_cast<uint32_t>(plain.size())};
+    const SGBinary cert{certificate.data(), static_cast<uint32_t>(certificate.size())};
+    ASSERT_EQ(
+        SGPKCS12PFX_AddCertificateAndKey(&built, 1, &key, &cert, 0, nullptr, nullptr, nullptr), 0);
+    SGBinary password{reinterpret_cast<unsigned char*>(const_cast<char*>(kPassword.data())),
+                      static_cast<uint32_t>(kPassword.size())};
+    SGBinary der{};
+    ASSERT_EQ(SGPKCS12PFX_Encode(&der, &built, &password, nullptr), 0);
+    const Bytes file(der.data, der.data + der.length);
+    SGBinary_Cleanse(&der);
+    SGPKCS12PFX_Clear(&built);
+
+    PFXFileToken token("pfx(p12) File");
+    Answers handler(kPassword);
+    std::vector<Row> rows;
+    ASSERT_EQ(list(token, file, &handler, &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    const std::string id = rows[0].signCertID;
+
+    // Handed out whole: the domain parameters travel with the key.
+    unsigned char *exported = nullptr, *exportedCert = nullptr;
+    unsigned long exportedLength = 0, exportedCertLength = 0;
+    ASSERT_EQ(token.exportCertificateAndKey(&exported, &exportedLength, &exportedCert,
+                                            &exportedCertLength, &handler, id.c_str(), id.c_str()),
+              0);
+    EXPECT_EQ(Bytes(exported, exported + exportedLength), plain);
+    Token::freeMemory(exported, exportedLength);
+    Token::freeMemory(exportedCert, 0);
+    unsigned char* encrypted = nullptr;
+    unsigned long encryptedLength = 0;
+    ASSERT_EQ(token.getPrivateKey(id.c_str(), &encrypted, &encryptedLength, &handler), 0);
+    SGPKCS8PrivateKeyInfo info{};
+    std::string pin = kPassword;
+    ASSERT_EQ(token.decryptPrivateKeyFromPKCS8(
+                  &info, nullptr, nullptr, nullptr, encrypted, encryptedLength,
+                  reinterpret_cast<unsigned char*>(pin.data()), pin.size(), TOKEN_KEY_INFO),
+              0);
+    SGBinary reencoded{};
+    ASSERT_EQ(SGPKCS8PrivateKeyInfo_Encode(&reencoded, &info), 0);
+    EXPECT_EQ(Bytes(reencoded.data, reencoded.data + reencoded.length), plain);
+    SGBinary_Cleanse(&reencoded);
+    SGPKCS8PrivateKeyInfo_Cleanse(&info);
+    Token::freeMemory(encrypted, encryptedLength);
+
+    // It signs the message with KCDSA, and is no key for PKCS #1 decryption.
+    Bytes message = {'p', 'f', 'x'};
+    unsigned char signature[512];
+    unsigned long length = sizeof signature;
+    ASSERT_EQ(token.generateSignatureRAW(signature, &length, &handler, message.data(),
+                                         message.size(), id.c_str(), id.c_str(), nullptr),
+              0);
+    EXPECT_EQ(keytest::kcdsaVerify(Bytes(signature, signature + length), message), 0);
+    Bytes cipher = encryptTo(certificate, "x");
+    unsigned char* out = nullptr;
+    unsigned long outLength = 0;
+    EXPECT_EQ(token.decrypt(&out, &outLength, cipher.data(), cipher.size(), nullptr,
+                            withDigit(id, '2').c_str(), nullptr),
+              1307);
 }
