@@ -865,3 +865,60 @@ TEST(PFXFileToken, AKcdsaKeyKeepsItsDomainAndSigns) {
                             withDigit(id, '2').c_str(), nullptr),
               1307);
 }
+
+// ---- Secrets ----------------------------------------------------------------------------------
+
+// Every buffer the token releases through the Base table is searched for the file password and
+// for bytes of the private key: the file itself (here with a plain key bag), the password
+// buffers, the suites and the keys handed out are all wiped before they go.
+TEST(PFXFileToken, NothingReleasedHoldsThePasswordOrTheKey) {
+    ASSERT_FALSE(openSSLFiles().empty());
+    Pkey key = keyOfPem(openSSLFiles() / "sign.key");
+    ASSERT_TRUE(key);
+    unsigned char* rsa = nullptr;
+    const int rsaLength = i2d_PrivateKey(key.get(), &rsa);
+    ASSERT_GT(rsaLength, 600);
+    const Bytes keySlice(rsa + 400, rsa + 432);
+    OPENSSL_free(rsa);
+    const Bytes file = testkit::readBytes(openSSLFiles() / "d.p12");
+
+    keytest::gReleased = {};
+    keytest::gReleased.secrets = {keySlice, Bytes(kPassword.begin(), kPassword.end())};
+    {
+        keytest::BaseAllocationHook hook;
+        auto token = std::make_unique<PFXFileToken>("pfx(p12) File");
+        Answers handler(kPassword);
+        std::vector<Row> rows;
+        ASSERT_EQ(list(*token, file, &handler, &rows), 0);
+        ASSERT_EQ(rows.size(), 1u);
+        const std::string id = rows[0].signCertID;
+        unsigned char* out = nullptr;
+        unsigned long length = 0;
+        ASSERT_EQ(token->getPrivateKey(id.c_str(), &out, &length, &handler), 0);
+        Token::freeMemory(out, length);
+        unsigned char* cert = nullptr;
+        unsigned long certLength = 0;
+        ASSERT_EQ(token->exportCertificateAndKey(&out, &length, &cert, &certLength, &handler,
+                                                 id.c_str(), id.c_str()),
+                  0);
+        Token::freeMemory(out, length);
+        Token::freeMemory(cert, 0);
+        Bytes info = digestInfo(sha256("secret"));
+        unsigned char signature[512];
+        unsigned long signatureLength = sizeof signature;
+        ASSERT_EQ(token->generateSignatureRAW(signature, &signatureLength, &handler, info.data(),
+                                              info.size(), id.c_str(), id.c_str(), nullptr),
+                  0);
+        Answers wrong("q1w2e3r4!#");
+        EXPECT_EQ(token->getPrivateKey(id.c_str(), &out, &length, &wrong), 1022);
+        // The import password is wiped when the import closes.
+        std::string pin = kPassword;
+        EXPECT_EQ(token->importInit(reinterpret_cast<unsigned char*>(pin.data()), pin.size(),
+                                    nullptr, InputPINHandler::PURPOSE_IMPORT),
+                  0);
+        EXPECT_EQ(token->importFinal(), 1307);
+        token.reset();
+    }
+    EXPECT_GT(keytest::gReleased.checked, 10);
+    EXPECT_TRUE(keytest::gReleased.hits.empty()) << testing::PrintToString(keytest::gReleased.hits);
+}
