@@ -140,7 +140,7 @@ int listingCode(int libraryCode) {
     switch (libraryCode) {
         case SG_PKCS12_ERR_MAC:
             return TOKEN_ERR_PFX_INTEGRITY;
-        case 20901:  // not a PFX
+        case SG_ASN_ERR_DECODE:  // not a PFX
             return TOKEN_ERR_PFX_MALFORMED;
         case SG_PKI_ERR_MEMORY:
             return TOKEN_ERR_MEMORY;
