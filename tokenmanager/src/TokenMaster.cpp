@@ -11,6 +11,7 @@
 #include "FileToken.h"
 #include "Logger.h"
 #include "MountFolders.h"
+#include "PFXFileToken.h"
 #include "PFXNPKIToken.h"
 #include "Platform.h"
 #include "SGOS.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kDiskKind = "DISK DRIVE";
 constexpr const char* kPFXNPKIKind = "PFX NPKI";
 constexpr const char* kHomeTokenName = "사용자 홈";
+constexpr const char* kPFXFileTokenName = "pfx(p12) File";
 constexpr const char* kConfigFile = "/Library/Preferences/NPKI/Lindsign/config.json";
 
 constexpr const char* kDefaultAllow[] = {"JAEIK CSR", "SCT SPK2032",
@@ -201,9 +203,9 @@ void TokenMaster::registerFileToken() {
     }
 }
 
-// The PKCS #12 file token and the in-memory NPKI token join the registry here once their kinds
-// exist; until then these two register nothing.
-void TokenMaster::registerPFXFileToken() {}
+void TokenMaster::registerPFXFileToken() {
+    if (pfxFile) addToken(new PFXFileToken(kPFXFileTokenName));
+}
 
 void TokenMaster::registerPFXNPKIToken() {
     addToken(PFXNPKIToken::getInstance());

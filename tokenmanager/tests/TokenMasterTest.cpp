@@ -11,6 +11,7 @@
 #include "CertificateTreeSupport.h"
 #include "FileToken.h"
 #include "Logger.h"
+#include "PFXFileToken.h"
 #include "PFXNPKIToken.h"
 #include "TokenManagerUtil.h"
 #include "TokenMaster.h"
@@ -73,9 +74,10 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     TokenMaster master;
     std::vector<std::string> expected = {"사용자 홈"};
     expected.insert(expected.end(), volumes.begin(), volumes.end());
-    expected.push_back("pfx npki");  // the in-memory NPKI token comes after the volumes
+    expected.push_back("pfx(p12) File");
+    expected.push_back("pfx npki");  // the in-memory NPKI token comes last
     EXPECT_EQ(tokenNames(master), expected);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 5);
 
     Token* token = nullptr;
     ASSERT_EQ(master.getToken(0, &token), 0);
@@ -98,13 +100,23 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     if (count == 1) EXPECT_EQ(std::string(list[0].signCertID), sha1Identifier(holder) + "1");
     Token::freeMemory(list, 0);
 
+    // The PKCS #12 file token follows the volumes; it has no file, so it lists nothing.
     ASSERT_EQ(master.getToken(3, &token), 0);
+    auto* pfx = dynamic_cast<PFXFileToken*>(token);
+    ASSERT_NE(pfx, nullptr);
+    EXPECT_STREQ(pfx->kind, "PKCS#12 TOKEN");
+    list = nullptr;
+    count = 1;
+    EXPECT_EQ(pfx->getCertificateList(&list, &count, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(list, nullptr);
+    ASSERT_EQ(master.getToken(4, &token), 0);
     EXPECT_EQ(token, PFXNPKIToken::getInstance());
     EXPECT_STREQ(token->kind, "PFX NPKI");
 
     // An id without a token leaves the output alone.
     Token* untouched = stick;
-    EXPECT_EQ(master.getToken(4, &untouched), 1334);
+    EXPECT_EQ(master.getToken(5, &untouched), 1334);
     EXPECT_EQ(untouched, stick);
     EXPECT_EQ(master.getToken(0xFFFFFFFFu, &untouched), 1334);
 }
@@ -117,9 +129,9 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
     master.removeToken(7);  // no such token: nothing happens
     Token* token = nullptr;
     EXPECT_EQ(master.getToken(1, &token), 1334);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 5);
     EXPECT_TRUE(master.tokenRefresh());  // disk tokens report status 0 and stay
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 5);
 
     // The in-memory NPKI token outlives the list and keeps what it holds.
     PFXNPKIToken* memory = PFXNPKIToken::getInstance();
@@ -128,8 +140,8 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
     EXPECT_EQ(master.nextId, 0u);
     EXPECT_EQ(PFXNPKIToken::getInstance(), memory);
     EXPECT_TRUE(master.refresh());
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
-    ASSERT_EQ(master.getToken(3, &token), 0);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 5);
+    ASSERT_EQ(master.getToken(4, &token), 0);
     EXPECT_EQ(token, memory);
     // The defaults are restored, not appended twice.
     EXPECT_EQ(master.allowList.size(), 3u);
@@ -137,7 +149,7 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
 
     // A null token is not registered and takes no id.
     master.addToken(nullptr);
-    EXPECT_EQ(master.nextId, 4u);
+    EXPECT_EQ(master.nextId, 5u);
     token = nullptr;
     EXPECT_EQ(master.getSoftToken(&token), 0);
     EXPECT_EQ(token, nullptr);
@@ -146,7 +158,8 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
 TEST(TokenMaster, WithoutMountFoldersOnlyTheHomeToken) {
     VolumesFolder mounted(tokentest::homeRoot() + "/no such folder");
     TokenMaster master;
-    EXPECT_EQ(tokenNames(master), (std::vector<std::string>{"사용자 홈", "pfx npki"}));
+    EXPECT_EQ(tokenNames(master),
+              (std::vector<std::string>{"사용자 홈", "pfx(p12) File", "pfx npki"}));
 }
 
 TEST(TokenMaster, SmartCardReaderFilter) {
@@ -180,7 +193,8 @@ TEST(TokenMaster, FirstVariantIgnoresTheMediaConfiguration) {
         std::vector<std::string> volumes;
         VolumesFolder mounted(makeVolumes(&volumes));
         TokenMaster master;
-        checks.expect(master.getTokenList(nullptr, nullptr) == 4, "volumes registered");
+        checks.expect(master.getTokenList(nullptr, nullptr) == 5,
+                      "volumes and both PKCS #12 tokens registered");
         checks.expect(master.removable && master.pfxFile, "defaults kept");
         return checks.failures;
     });
