@@ -12,12 +12,11 @@
 #include "ItemId.h"
 #include "MediaNames.h"
 #include "Logger.h"
-#include "SGDigest.h"
-#include "SGHex.h"
 #include "SGMemory.h"
 #include "SGOS.h"
 #include "TokenCertificate.h"
 #include "TokenLog.h"
+#include "TokenSuite.h"
 #include "TokenTables.h"
 #include "Util.h"
 
@@ -28,6 +27,7 @@ using brindlow::token::identifierPart;
 using brindlow::token::lastCharacter;
 using brindlow::token::sameName;
 using brindlow::token::spelledAs;
+using brindlow::token::suites::releasePart;
 
 constexpr const char* kNPKIFolder = "NPKI";
 constexpr const char* kGPKIFolder = "GPKI";
@@ -155,18 +155,6 @@ class FileToken::ParentFolder {
 
 namespace {
 
-// Key files are encrypted, but are wiped all the same before their memory is reused.
-void releasePart(SGBinary*& bin, bool secret) {
-    if (!bin) return;
-    if (secret) {
-        TM_BASE(SGBinary_Cleanse)(bin);
-        TM_BASE(SGMemory_free)(bin);
-    } else {
-        TM_BASE(SGBinary_Free)(bin);
-    }
-    bin = nullptr;
-}
-
 char* ownText(const std::string& text) {
     auto* copy =
         static_cast<char*>(TM_BASE(SGOS_calloc)(static_cast<uint32_t>(text.size() + 1), 1));
@@ -292,26 +280,11 @@ void FileToken::setGPKIDir(std::vector<char*> folders) {
 // ---- Suites --------------------------------------------------------------------------------
 
 std::string FileToken::identifierOf(const std::string& path) {
-    if (!TM_CRYPTO_READY(SGDigest) || path.size() > UINT32_MAX) return {};
-    unsigned char digest[20];
-    if (TM_CRYPTO(SGDigest)(digest, SG_DIGEST_SHA1,
-                            reinterpret_cast<const unsigned char*>(path.data()),
-                            static_cast<uint32_t>(path.size())) != 0)
-        return {};
-    char hex[2 * sizeof digest + 1] = {};
-    if (TM_BASE(SGHex_Encode)(hex, sizeof hex, digest, sizeof digest) != 0) return {};
-    return hex;
+    return brindlow::token::suites::sha1Identifier(path.data(), path.size());
 }
 
 void FileToken::releaseSuite(CertificateSuite* suite) {
-    if (!suite) return;
-    if (suite->path) TM_BASE(SGOS_free)(suite->path);
-    releasePart(suite->signCert, false);
-    releasePart(suite->signKey, true);
-    releasePart(suite->kmCert, false);
-    releasePart(suite->kmKey, true);
-    releasePart(suite->caPubs, false);
-    TM_BASE(SGOS_free)(suite);
+    brindlow::token::suites::releaseSuite(suite);
 }
 
 CertificateSuite* FileToken::findCert(const char* itemId) {

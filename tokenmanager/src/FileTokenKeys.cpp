@@ -24,13 +24,14 @@
 #include "TokenKeys.h"
 #include "TokenLocalKeyStorage.h"
 #include "TokenLog.h"
+#include "TokenSuite.h"
 #include "TokenTables.h"
 #include "Util.h"
 
-using brindlow::token::DecodedCertificate;
 using brindlow::token::identifierPart;
 using brindlow::token::kLibraryUnavailable;
 using brindlow::token::lastCharacter;
+using brindlow::token::suites::hasBytes;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -120,10 +121,6 @@ bool replacePart(SGBinary*& part, const unsigned char* data, uint32_t length) {
     }
     part = copy;
     return true;
-}
-
-bool hasBytes(const SGBinary* part) {
-    return part && part->data && part->length;
 }
 
 int tokenCode(int rc, int wrongPasswordCode) {
@@ -803,91 +800,21 @@ int FileToken::generateSignatureRAW(unsigned char* out, unsigned long* outLength
         return TOKEN_ERR_PIN_CANCELLED;
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;
     const Pin p = pin.pin();
-    const PKIType type = suite->pkiType == PKI_TYPE_GPKI ? PKI_TYPE_GPKI : PKI_TYPE_NPKI;
-    RsaPrivateKey rsa;
-    DsKey ds;
-    void* key = type == PKI_TYPE_GPKI ? static_cast<void*>(&ds.key) : static_cast<void*>(&rsa.key);
-    // The key's domain parameters (GPKI) travel in the parameter record for the signing, and
-    // are released afterwards.
-    int rc = decryptPrivateKeyFromPKCS8(
-        key, nullptr, &parameters->dsParameters, &parameters->dsParametersLength,
-        suite->signKey->data, suite->signKey->length, const_cast<unsigned char*>(p.data),
-        static_cast<unsigned long>(p.length), TOKEN_KEY_RECORD, type);
-    if (rc == 0)
-        rc = generateSignatureLocal(out, outLength, in, inLength, key, keyId, itemId, parameters,
-                                    type);
-    freeMemory(parameters->dsParameters, 0);
-    parameters->dsParameters = nullptr;
-    parameters->dsParametersLength = 0;
-    return rc;
+    return brindlow::token::suites::signWithKeyFile(
+        *this, *suite, const_cast<unsigned char*>(p.data), static_cast<unsigned long>(p.length),
+        out, outLength, in, inLength, keyId, itemId, parameters);
 }
 
 // ---- Key sizes -------------------------------------------------------------------------------
 
 int FileToken::getKeySize(unsigned long* size, InputPINHandler* handler, const char* keyId) {
-    static constexpr const char* kName = "getKeySize";
     if (localKeyStorage && keyId && localKeyStorage->get(keyId) &&
         Token::getKeySize(size, handler, keyId) == 0)
         return 0;
     if (size) *size = 0;
-    const CertificateSuite* suite = findCert(keyId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!size || !hasBytes(suite->signCert) ||
-        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo))
-        return TOKEN_ERR_PUBLIC_KEY;
-    DecodedCertificate certificate;
-    int bytes = 0;
-    if (certificate.decode(suite->signCert->data, suite->signCert->length) != 0 ||
-        TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, &bytes, nullptr, nullptr,
-                                                       certificate.handle()) != 0 ||
-        bytes <= 0)
-        return TOKEN_ERR_PUBLIC_KEY;
-    *size = static_cast<unsigned long>(bytes);
-    return 0;
+    return brindlow::token::suites::suiteKeySize(logger, findCert(keyId), size);
 }
 
 int FileToken::getKeyLength(const char* itemId, int* length) {
-    static constexpr const char* kName = "getKeyLength";
-    const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!length || !hasBytes(suite->signCert) || !rsaReady() ||
-        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo) ||
-        !TM_CRYPTO_READY(SGRSAPublicKey_GetItem))
-        return TOKEN_ERR_PUBLIC_KEY;
-    DecodedCertificate certificate;
-    int rc = certificate.decode(suite->signCert->data, suite->signCert->length);
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - get cert from binary failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    SGBinary bits{};
-    rc = TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
-                                                        certificate.handle());
-    if (rc == 0 && (!bits.data || !bits.length || bits.length > INT_MAX)) rc = SG_PKI_ERR_NO_DATA;
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - get public key info failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    RsaPublicKey key;
-    rc = TM_CRYPTO(SGRSAPublicKey_Decode)(&key.key, bits.data, static_cast<int>(bits.length));
-    // The modulus is no longer than the key's encoding.
-    std::vector<unsigned char> modulus(bits.length);
-    unsigned int modulusLength = bits.length;
-    if (rc == 0)
-        rc = TM_CRYPTO(SGRSAPublicKey_GetItem)(modulus.data(), &modulusLength, &key.key, 1);
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - rsa public key decode failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    *length = static_cast<int>(modulusLength);
-    return 0;
+    return brindlow::token::suites::suiteKeyLength(logger, findCert(itemId), length);
 }

@@ -12,14 +12,13 @@
 
 #include "ItemId.h"
 #include "Logger.h"
-#include "SGDigest.h"
-#include "SGHex.h"
 #include "SGPKCS12.h"
 #include "SGX509Certificate.h"
 #include "TokenCertificate.h"
 #include "TokenKeys.h"
 #include "TokenLocalKeyStorage.h"
 #include "TokenLog.h"
+#include "TokenSuite.h"
 #include "TokenTables.h"
 #include "Util.h"
 
@@ -28,6 +27,7 @@ using brindlow::token::entryText;
 using brindlow::token::identifierPart;
 using brindlow::token::kLibraryUnavailable;
 using brindlow::token::lastCharacter;
+using brindlow::token::suites::hasBytes;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -40,10 +40,6 @@ constexpr int kStoredKeyIterations = 2048;
 // The longest identifier getKMID copies before its digit.
 constexpr size_t kLongestKmIdentifier = 122;
 constexpr const char* kReencryption = "changePrivateKeyPassword";
-
-bool hasBytes(const SGBinary* part) {
-    return part && part->data && part->length;
-}
 
 // The length of a password up to its NUL, never read beyond the given length.
 size_t pinLength(const unsigned char* pin, unsigned long length) {
@@ -90,11 +86,9 @@ struct DecodedPFX {
     ~DecodedPFX() { TM_SERVICE(SGPKCS12PFX_Clear)(&pfx); }
 };
 
+// Every part of a file's suite is wiped: the certificates came with the keys.
 void releasePart(SGBinary*& bin) {
-    if (!bin) return;
-    TM_BASE(SGBinary_Cleanse)(bin);
-    TM_BASE(SGMemory_free)(bin);
-    bin = nullptr;
+    brindlow::token::suites::releasePart(bin, true);
 }
 
 void releaseSuite(PFXCertificateSuite* suite) {
@@ -169,15 +163,7 @@ PFXFileToken::~PFXFileToken() {
 }
 
 std::string PFXFileToken::identifierOf(const std::string& subject) {
-    if (!TM_CRYPTO_READY(SGDigest) || subject.size() > UINT32_MAX) return {};
-    unsigned char digest[20];
-    if (TM_CRYPTO(SGDigest)(digest, SG_DIGEST_SHA1,
-                            reinterpret_cast<const unsigned char*>(subject.data()),
-                            static_cast<uint32_t>(subject.size())) != 0)
-        return {};
-    char hex[2 * sizeof digest + 2] = {};
-    if (TM_BASE(SGHex_Encode)(hex, sizeof hex, digest, sizeof digest) != 0) return {};
-    return hex;
+    return brindlow::token::suites::sha1Identifier(subject.data(), subject.size());
 }
 
 void PFXFileToken::clearCertificateAndKey() {
@@ -851,77 +837,20 @@ int PFXFileToken::generateSignatureRAW(unsigned char* out, unsigned long* outLen
             out, outLength, in, inLength,
             kind == PKI_TYPE_GPKI ? static_cast<void*>(&ds.key) : static_cast<void*>(&rsa.key),
             keyId, itemId, parameters, kind);
-    freeMemory(parameters->dsParameters, 0);
-    parameters->dsParameters = nullptr;
-    parameters->dsParametersLength = 0;
+    brindlow::token::suites::releaseDomainParameters(parameters);
     return rc;
 }
 
 int PFXFileToken::getKeySize(unsigned long* size, InputPINHandler* handler, const char* keyId) {
-    static constexpr const char* kName = "getKeySize";
     if (localKeyStorage && keyId && localKeyStorage->get(keyId) &&
         Token::getKeySize(size, handler, keyId) == 0)
         return 0;
     if (size) *size = 0;
-    const PFXCertificateSuite* suite = findCert(keyId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!size || !hasBytes(suite->signCert) ||
-        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo))
-        return TOKEN_ERR_PUBLIC_KEY;
-    DecodedCertificate certificate;
-    int bytes = 0;
-    if (certificate.decode(suite->signCert->data, suite->signCert->length) != 0 ||
-        TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, &bytes, nullptr, nullptr,
-                                                       certificate.handle()) != 0 ||
-        bytes <= 0)
-        return TOKEN_ERR_PUBLIC_KEY;
-    *size = static_cast<unsigned long>(bytes);
-    return 0;
+    return brindlow::token::suites::suiteKeySize(logger, findCert(keyId), size);
 }
 
 int PFXFileToken::getKeyLength(const char* itemId, int* length) {
-    static constexpr const char* kName = "getKeyLength";
-    const PFXCertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!length || !hasBytes(suite->signCert) || !rsaReady() ||
-        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo) ||
-        !TM_CRYPTO_READY(SGRSAPublicKey_GetItem))
-        return TOKEN_ERR_PUBLIC_KEY;
-    DecodedCertificate certificate;
-    int rc = certificate.decode(suite->signCert->data, suite->signCert->length);
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - get cert from binary failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    SGBinary bits{};
-    rc = TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
-                                                        certificate.handle());
-    if (rc == 0 && (!bits.data || !bits.length || bits.length > INT_MAX)) rc = SG_PKI_ERR_NO_DATA;
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - get public key info failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    RsaPublicKey key;
-    rc = TM_CRYPTO(SGRSAPublicKey_Decode)(&key.key, bits.data, static_cast<int>(bits.length));
-    std::vector<unsigned char> modulus(bits.length);
-    unsigned int modulusLength = bits.length;
-    if (rc == 0)
-        rc = TM_CRYPTO(SGRSAPublicKey_GetItem)(modulus.data(), &modulusLength, &key.key, 1);
-    if (rc != 0) {
-        TOKEN_FATAL(logger, "%s - rsa public key decode failed...(%d)(%d)", kName, rc,
-                    TOKEN_ERR_PUBLIC_KEY);
-        return TOKEN_ERR_PUBLIC_KEY;
-    }
-    *length = static_cast<int>(modulusLength);
-    return 0;
+    return brindlow::token::suites::suiteKeyLength(logger, findCert(itemId), length);
 }
 
 // ---- Import (kept password only) and refused operations ----------------------------------------

@@ -11,18 +11,16 @@
 
 #include "ItemId.h"
 #include "Logger.h"
-#include "SGDigest.h"
-#include "SGHex.h"
 #include "SGMemory.h"
 #include "SGOS.h"
-#include "TokenCertificate.h"
 #include "TokenKeys.h"
 #include "TokenLog.h"
+#include "TokenSuite.h"
 #include "TokenTables.h"
 
-using brindlow::token::DecodedCertificate;
 using brindlow::token::identifierPart;
 using brindlow::token::lastCharacter;
+using brindlow::token::suites::hasBytes;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -30,10 +28,6 @@ namespace {
 constexpr const char* kKind = "PFX NPKI";
 constexpr const char* kInstanceName = "pfx npki";
 constexpr unsigned int kPinBufferSize = 128;
-
-bool hasBytes(const SGBinary* part) {
-    return part && part->data && part->length;
-}
 
 // A copy of a buffer on the heap (an empty one for an empty buffer), or null without memory.
 SGBinary* copyOf(const SGBinary* source) {
@@ -46,29 +40,9 @@ SGBinary* copyOf(const SGBinary* source) {
     return copy;
 }
 
-void releasePart(SGBinary*& part, bool secret) {
-    if (!part) return;
-    if (secret) {
-        TM_BASE(SGBinary_Cleanse)(part);
-        TM_BASE(SGMemory_free)(part);
-    } else {
-        TM_BASE(SGBinary_Free)(part);
-    }
-    part = nullptr;
-}
-
-// The identifier of a path: 40 upper-case hex digits of the SHA-1 of its bytes; empty when the
-// digest cannot be made.
+// The identifier of a path: the SHA-1 of its bytes.
 std::string identifierOf(const char* path) {
-    const size_t length = std::strlen(path);
-    if (!TM_CRYPTO_READY(SGDigest) || length > UINT32_MAX) return {};
-    unsigned char digest[20];
-    if (TM_CRYPTO(SGDigest)(digest, SG_DIGEST_SHA1, reinterpret_cast<const unsigned char*>(path),
-                            static_cast<uint32_t>(length)) != 0)
-        return {};
-    char hex[2 * sizeof digest + 2] = {};
-    if (TM_BASE(SGHex_Encode)(hex, sizeof hex, digest, sizeof digest) != 0) return {};
-    return hex;
+    return brindlow::token::suites::sha1Identifier(path, std::strlen(path));
 }
 
 void setItemId(char (&out)[128], const std::string& identifier, char digit) {
@@ -116,14 +90,7 @@ PFXNPKIToken::~PFXNPKIToken() {
 }
 
 void PFXNPKIToken::releaseSuite(CertificateSuite* suite) {
-    if (!suite) return;
-    if (suite->path) TM_BASE(SGOS_free)(suite->path);
-    releasePart(suite->signCert, false);
-    releasePart(suite->signKey, true);
-    releasePart(suite->kmCert, false);
-    releasePart(suite->kmKey, true);
-    releasePart(suite->caPubs, false);
-    TM_BASE(SGOS_free)(suite);
+    brindlow::token::suites::releaseSuite(suite);
 }
 
 int PFXNPKIToken::addCertificateAndKey(void* signCert, void* signKey, void* kmCert, void* kmKey,
@@ -341,26 +308,9 @@ int PFXNPKIToken::verifyPin(const char* itemId, unsigned char* pin, unsigned lon
 }
 
 int PFXNPKIToken::getKeySize(unsigned long* size, InputPINHandler* handler, const char* keyId) {
-    static constexpr const char* kName = "getKeySize";
     if (keyId && Token::getKeySize(size, handler, keyId) == 0) return 0;
     if (size) *size = 0;
-    const CertificateSuite* suite = findCert(keyId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!size || !hasBytes(suite->signCert) ||
-        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo))
-        return TOKEN_ERR_PUBLIC_KEY;
-    DecodedCertificate certificate;
-    int bytes = 0;
-    if (certificate.decode(suite->signCert->data, suite->signCert->length) != 0 ||
-        TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, &bytes, nullptr, nullptr,
-                                                       certificate.handle()) != 0 ||
-        bytes <= 0)
-        return TOKEN_ERR_PUBLIC_KEY;
-    *size = static_cast<unsigned long>(bytes);
-    return 0;
+    return brindlow::token::suites::suiteKeySize(logger, findCert(keyId), size);
 }
 
 int PFXNPKIToken::generateSignatureRAW(unsigned char* out, unsigned long* outLength,
@@ -380,23 +330,9 @@ int PFXNPKIToken::generateSignatureRAW(unsigned char* out, unsigned long* outLen
     if (handler->inputPIN(pin.data, tokenType, InputPINHandler::PURPOSE_PRIVATE_KEY) != 0)
         return TOKEN_ERR_PIN_CANCELLED;
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;
-    const PKIType type = suite->pkiType == PKI_TYPE_GPKI ? PKI_TYPE_GPKI : PKI_TYPE_NPKI;
-    RsaPrivateKey rsa;
-    DsKey ds;
-    void* key = type == PKI_TYPE_GPKI ? static_cast<void*>(&ds.key) : static_cast<void*>(&rsa.key);
-    // The key's domain parameters (GPKI) travel in the parameter record for the signing, and
-    // are released afterwards.
-    int rc = decryptPrivateKeyFromPKCS8(key, nullptr, &parameters->dsParameters,
-                                        &parameters->dsParametersLength, suite->signKey->data,
-                                        suite->signKey->length, pin.bytes(), pin.length(),
-                                        TOKEN_KEY_RECORD, type);
-    if (rc == 0)
-        rc = generateSignatureLocal(out, outLength, in, inLength, key, keyId, itemId, parameters,
-                                    type);
-    freeMemory(parameters->dsParameters, 0);
-    parameters->dsParameters = nullptr;
-    parameters->dsParametersLength = 0;
-    return rc;
+    return brindlow::token::suites::signWithKeyFile(*this, *suite, pin.bytes(), pin.length(), out,
+                                                    outLength, in, inLength, keyId, itemId,
+                                                    parameters);
 }
 
 // ---- What this token does not do -------------------------------------------------------------

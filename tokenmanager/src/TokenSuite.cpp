@@ -1,0 +1,133 @@
+// What the suite-holding tokens do alike with a certificate suite.
+#include "TokenSuite.h"
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "SGDigest.h"
+#include "SGHex.h"
+#include "SGMemory.h"
+#include "SGOS.h"
+#include "SGX509Certificate.h"
+#include "TokenCertificate.h"
+#include "TokenKeys.h"
+#include "TokenTables.h"
+
+namespace brindlow::token::suites {
+
+using namespace brindlow::token::keys;
+
+std::string sha1Identifier(const char* data, size_t length) {
+    if (!TM_CRYPTO_READY(SGDigest) || length > UINT32_MAX) return {};
+    unsigned char digest[20];
+    if (TM_CRYPTO(SGDigest)(digest, SG_DIGEST_SHA1, reinterpret_cast<const unsigned char*>(data),
+                            static_cast<uint32_t>(length)) != 0)
+        return {};
+    char hex[2 * sizeof digest + 2] = {};
+    if (TM_BASE(SGHex_Encode)(hex, sizeof hex, digest, sizeof digest) != 0) return {};
+    return hex;
+}
+
+// Key files are encrypted, but are wiped all the same before their memory is reused.
+void releasePart(SGBinary*& part, bool secret) {
+    if (!part) return;
+    if (secret) {
+        TM_BASE(SGBinary_Cleanse)(part);
+        TM_BASE(SGMemory_free)(part);
+    } else {
+        TM_BASE(SGBinary_Free)(part);
+    }
+    part = nullptr;
+}
+
+void releaseSuite(CertificateSuite* suite) {
+    if (!suite) return;
+    if (suite->path) TM_BASE(SGOS_free)(suite->path);
+    releasePart(suite->signCert, false);
+    releasePart(suite->signKey, true);
+    releasePart(suite->kmCert, false);
+    releasePart(suite->kmKey, true);
+    releasePart(suite->caPubs, false);
+    TM_BASE(SGOS_free)(suite);
+}
+
+int certificateKeySize(const SGBinary* signCert, unsigned long* size) {
+    if (!size || !hasBytes(signCert) || !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo))
+        return TOKEN_ERR_PUBLIC_KEY;
+    DecodedCertificate certificate;
+    int bytes = 0;
+    if (certificate.decode(signCert->data, signCert->length) != 0 ||
+        TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, &bytes, nullptr, nullptr,
+                                                       certificate.handle()) != 0 ||
+        bytes <= 0)
+        return TOKEN_ERR_PUBLIC_KEY;
+    *size = static_cast<unsigned long>(bytes);
+    return 0;
+}
+
+int certificateModulusLength(Logger* logger, const SGBinary* signCert, int* length) {
+    static constexpr const char* kName = "getKeyLength";
+    if (!length || !hasBytes(signCert) || !rsaReady() ||
+        !TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo) ||
+        !TM_CRYPTO_READY(SGRSAPublicKey_GetItem))
+        return TOKEN_ERR_PUBLIC_KEY;
+    DecodedCertificate certificate;
+    int rc = certificate.decode(signCert->data, signCert->length);
+    if (rc != 0) {
+        TOKEN_FATAL(logger, "%s - get cert from binary failed...(%d)(%d)", kName, rc,
+                    TOKEN_ERR_PUBLIC_KEY);
+        return TOKEN_ERR_PUBLIC_KEY;
+    }
+    SGBinary bits{};
+    rc = TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
+                                                        certificate.handle());
+    if (rc == 0 && (!bits.data || !bits.length || bits.length > INT_MAX)) rc = SG_PKI_ERR_NO_DATA;
+    if (rc != 0) {
+        TOKEN_FATAL(logger, "%s - get public key info failed...(%d)(%d)", kName, rc,
+                    TOKEN_ERR_PUBLIC_KEY);
+        return TOKEN_ERR_PUBLIC_KEY;
+    }
+    RsaPublicKey key;
+    rc = TM_CRYPTO(SGRSAPublicKey_Decode)(&key.key, bits.data, static_cast<int>(bits.length));
+    // The modulus is no longer than the key's encoding.
+    std::vector<unsigned char> modulus(bits.length);
+    unsigned int modulusLength = bits.length;
+    if (rc == 0)
+        rc = TM_CRYPTO(SGRSAPublicKey_GetItem)(modulus.data(), &modulusLength, &key.key, 1);
+    if (rc != 0) {
+        TOKEN_FATAL(logger, "%s - rsa public key decode failed...(%d)(%d)", kName, rc,
+                    TOKEN_ERR_PUBLIC_KEY);
+        return TOKEN_ERR_PUBLIC_KEY;
+    }
+    *length = static_cast<int>(modulusLength);
+    return 0;
+}
+
+void releaseDomainParameters(TokenGenerateSignatureParameters* parameters) {
+    Token::freeMemory(parameters->dsParameters, 0);
+    parameters->dsParameters = nullptr;
+    parameters->dsParametersLength = 0;
+}
+
+int signWithKeyFile(Token& token, const CertificateSuite& suite, unsigned char* pin,
+                    unsigned long pinLength, unsigned char* out, unsigned long* outLength,
+                    unsigned char* in, unsigned long inLength, const char* keyId,
+                    const char* itemId, TokenGenerateSignatureParameters* parameters) {
+    const PKIType type = suite.pkiType == PKI_TYPE_GPKI ? PKI_TYPE_GPKI : PKI_TYPE_NPKI;
+    RsaPrivateKey rsa;
+    DsKey ds;
+    void* key = type == PKI_TYPE_GPKI ? static_cast<void*>(&ds.key) : static_cast<void*>(&rsa.key);
+    // The key's domain parameters (GPKI) travel in the parameter record for the signing, and
+    // are released afterwards.
+    int rc = token.decryptPrivateKeyFromPKCS8(
+        key, nullptr, &parameters->dsParameters, &parameters->dsParametersLength,
+        suite.signKey->data, suite.signKey->length, pin, pinLength, TOKEN_KEY_RECORD, type);
+    if (rc == 0)
+        rc = token.generateSignatureLocal(out, outLength, in, inLength, key, keyId, itemId,
+                                          parameters, type);
+    releaseDomainParameters(parameters);
+    return rc;
+}
+
+}  // namespace brindlow::token::suites
