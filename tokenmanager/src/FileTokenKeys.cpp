@@ -40,8 +40,6 @@ namespace {
 constexpr unsigned int kPinBufferSize = 128;
 // The key-file profile.
 constexpr int kKeyFileIterations = 2048;
-// The longest identifier getKMID copies before its digit.
-constexpr size_t kLongestKmIdentifier = 122;
 // The log lines of the re-encryption steps carry the name of the step shared by the operations.
 constexpr const char* kReencryption = "changePrivateKeyPassword";
 
@@ -677,45 +675,12 @@ int FileToken::getVIDRandom(unsigned char** random, unsigned long* length, Input
                     TOKEN_ERR_WRONG_PIN, rc);
         return tokenCode(rc, TOKEN_ERR_WRONG_PIN);
     }
-    int result = 0;
-    if (vid.data && vid.length) {
-        *random = duplicateMemory(vid.data, vid.length);
-        if (*random)
-            *length = vid.length;
-        else
-            result = TOKEN_ERR_MEMORY;
-    }
-    TM_BASE(SGBinary_Cleanse)(&vid);
-    return result;
+    return brindlow::token::suites::handOutRandom(vid, random, length);
 }
 
 int FileToken::getKMID(char** kmKeyId, char** kmCertId, const char* itemId) {
-    static constexpr const char* kName = "getKMID";
-    if (kmKeyId) *kmKeyId = nullptr;
-    if (kmCertId) *kmCertId = nullptr;
-    const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!kmKeyId || !kmCertId) return TOKEN_ERR_INVALID_DATA;
-    if (!hasBytes(suite->kmCert) || !hasBytes(suite->kmKey)) return TOKEN_ERR_NO_KM_PAIR;
-    std::string base = identifierPart(itemId);
-    if (base.size() > kLongestKmIdentifier) base.resize(kLongestKmIdentifier);
-    auto copy = [](std::string text) {
-        return reinterpret_cast<char*>(duplicateMemory(
-            reinterpret_cast<unsigned char*>(text.data()), static_cast<unsigned>(text.size() + 1)));
-    };
-    char* keyId = copy(base + static_cast<char>(TOKEN_ITEM_KM_KEY));
-    char* certId = copy(base + static_cast<char>(TOKEN_ITEM_KM_CERT));
-    if (!keyId || !certId) {
-        freeMemory(keyId, 0);
-        freeMemory(certId, 0);
-        return TOKEN_ERR_MEMORY;
-    }
-    *kmKeyId = keyId;
-    *kmCertId = certId;
-    return 0;
+    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId,
+                                               kmCertId);
 }
 
 // ---- Using the keys --------------------------------------------------------------------------
@@ -760,26 +725,7 @@ int FileToken::decrypt(unsigned char** out, unsigned long* outLength, unsigned c
                                         static_cast<unsigned long>(p.length), TOKEN_KEY_RECORD,
                                         PKI_TYPE_NPKI);
     if (rc != 0) return rc == TOKEN_ERR_NOT_PKCS8 ? TOKEN_ERR_INVALID_DATA : rc;
-    const auto size = static_cast<unsigned int>(inLength);
-    unsigned char* plain = allocMemory(size);
-    if (!plain) {
-        TOKEN_FATAL(logger, "%s - memory allocation failed...(%d)", kName, TOKEN_ERR_MEMORY);
-        return TOKEN_ERR_MEMORY;
-    }
-    SGPKCS1Parameter pkcs1{};
-    pkcs1.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
-    pkcs1.privateKey = &rsa.key;
-    unsigned int plainLength = size;
-    rc = TM_CRYPTO(SGPKCS1_Decrypt)(plain, &plainLength, in, size, &pkcs1);
-    if (rc != 0) {
-        // What a failed decryption left in the buffer is no plaintext to hand out.
-        freeMemory(plain, size);
-        TOKEN_FATAL(logger, "%s - PKCS1 decrypt failed...(%d)", kName, rc);
-        return rc;
-    }
-    *out = plain;
-    *outLength = plainLength;
-    return 0;
+    return brindlow::token::suites::pkcs1Decrypt(logger, &rsa.key, in, inLength, out, outLength);
 }
 
 int FileToken::generateSignatureRAW(unsigned char* out, unsigned long* outLength,

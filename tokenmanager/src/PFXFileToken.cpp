@@ -37,8 +37,6 @@ constexpr unsigned int kPinBufferSize = 128;
 constexpr size_t kLongestPassword = kPinBufferSize - 1;
 // The profile of the keys kept inside the token.
 constexpr int kStoredKeyIterations = 2048;
-// The longest identifier getKMID copies before its digit.
-constexpr size_t kLongestKmIdentifier = 122;
 constexpr const char* kReencryption = "changePrivateKeyPassword";
 
 // The length of a password up to its NUL, never read beyond the given length.
@@ -711,45 +709,12 @@ int PFXFileToken::getVIDRandom(unsigned char** random, unsigned long* length, In
                     TOKEN_ERR_PUBLIC_KEY, rc);
         return TOKEN_ERR_PUBLIC_KEY;
     }
-    int result = 0;
-    if (vid.data && vid.length) {
-        *random = duplicateMemory(vid.data, vid.length);
-        if (*random)
-            *length = vid.length;
-        else
-            result = TOKEN_ERR_MEMORY;
-    }
-    TM_BASE(SGBinary_Cleanse)(&vid);
-    return result;
+    return brindlow::token::suites::handOutRandom(vid, random, length);
 }
 
 int PFXFileToken::getKMID(char** kmKeyId, char** kmCertId, const char* itemId) {
-    static constexpr const char* kName = "getKMID";
-    if (kmKeyId) *kmKeyId = nullptr;
-    if (kmCertId) *kmCertId = nullptr;
-    const PFXCertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!kmKeyId || !kmCertId) return TOKEN_ERR_INVALID_DATA;
-    if (!hasBytes(suite->kmCert) || !hasBytes(suite->kmKey)) return TOKEN_ERR_NO_KM_PAIR;
-    std::string base = identifierPart(itemId);
-    if (base.size() > kLongestKmIdentifier) base.resize(kLongestKmIdentifier);
-    auto copy = [](std::string text) {
-        return reinterpret_cast<char*>(duplicateMemory(
-            reinterpret_cast<unsigned char*>(text.data()), static_cast<unsigned>(text.size() + 1)));
-    };
-    char* keyId = copy(base + static_cast<char>(TOKEN_ITEM_KM_KEY));
-    char* certId = copy(base + static_cast<char>(TOKEN_ITEM_KM_CERT));
-    if (!keyId || !certId) {
-        freeMemory(keyId, 0);
-        freeMemory(certId, 0);
-        return TOKEN_ERR_MEMORY;
-    }
-    *kmKeyId = keyId;
-    *kmCertId = certId;
-    return 0;
+    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId,
+                                               kmCertId);
 }
 
 // ---- Using the keys -----------------------------------------------------------------------------
@@ -787,25 +752,7 @@ int PFXFileToken::decrypt(unsigned char** out, unsigned long* outLength, unsigne
                                     reinterpret_cast<unsigned char*>(identifier.data()),
                                     identifier.size(), TOKEN_KEY_RECORD, PKI_TYPE_NPKI);
     if (rc != 0) return rc;
-    const auto size = static_cast<unsigned int>(inLength);
-    unsigned char* plain = allocMemory(size);
-    if (!plain) {
-        TOKEN_FATAL(logger, "%s - memory allocation failed...(%d)", kName, TOKEN_ERR_MEMORY);
-        return TOKEN_ERR_MEMORY;
-    }
-    SGPKCS1Parameter pkcs1{};
-    pkcs1.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
-    pkcs1.privateKey = &rsa.key;
-    unsigned int plainLength = size;
-    rc = TM_CRYPTO(SGPKCS1_Decrypt)(plain, &plainLength, in, size, &pkcs1);
-    if (rc != 0) {
-        freeMemory(plain, size);
-        TOKEN_FATAL(logger, "%s - PKCS1 decrypt failed...(%d)", kName, rc);
-        return rc;
-    }
-    *out = plain;
-    *outLength = plainLength;
-    return 0;
+    return brindlow::token::suites::pkcs1Decrypt(logger, &rsa.key, in, inLength, out, outLength);
 }
 
 int PFXFileToken::generateSignatureRAW(unsigned char* out, unsigned long* outLength,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ItemId.h"
 #include "SGDigest.h"
 #include "SGHex.h"
 #include "SGMemory.h"
@@ -101,6 +102,65 @@ int certificateModulusLength(Logger* logger, const SGBinary* signCert, int* leng
         return TOKEN_ERR_PUBLIC_KEY;
     }
     *length = static_cast<int>(modulusLength);
+    return 0;
+}
+
+int kmItemIds(const char* itemId, char** kmKeyId, char** kmCertId) {
+    // The longest identifier copied before its digit.
+    constexpr size_t kLongestKmIdentifier = 122;
+    std::string base = identifierPart(itemId);
+    if (base.size() > kLongestKmIdentifier) base.resize(kLongestKmIdentifier);
+    auto copy = [](std::string text) {
+        return reinterpret_cast<char*>(Token::duplicateMemory(
+            reinterpret_cast<unsigned char*>(text.data()), static_cast<unsigned>(text.size() + 1)));
+    };
+    char* keyId = copy(base + static_cast<char>(TOKEN_ITEM_KM_KEY));
+    char* certId = copy(base + static_cast<char>(TOKEN_ITEM_KM_CERT));
+    if (!keyId || !certId) {
+        Token::freeMemory(keyId, 0);
+        Token::freeMemory(certId, 0);
+        return TOKEN_ERR_MEMORY;
+    }
+    *kmKeyId = keyId;
+    *kmCertId = certId;
+    return 0;
+}
+
+int handOutRandom(SGBinary& vid, unsigned char** random, unsigned long* length) {
+    int result = 0;
+    if (vid.data && vid.length) {
+        *random = Token::duplicateMemory(vid.data, vid.length);
+        if (*random)
+            *length = vid.length;
+        else
+            result = TOKEN_ERR_MEMORY;
+    }
+    TM_BASE(SGBinary_Cleanse)(&vid);
+    return result;
+}
+
+int pkcs1Decrypt(Logger* logger, SGRSAPrivateKey* key, unsigned char* in, unsigned long inLength,
+                 unsigned char** out, unsigned long* outLength) {
+    static constexpr const char* kName = "decrypt";
+    const auto size = static_cast<unsigned int>(inLength);
+    unsigned char* plain = Token::allocMemory(size);
+    if (!plain) {
+        TOKEN_FATAL(logger, "%s - memory allocation failed...(%d)", kName, TOKEN_ERR_MEMORY);
+        return TOKEN_ERR_MEMORY;
+    }
+    SGPKCS1Parameter pkcs1{};
+    pkcs1.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
+    pkcs1.privateKey = key;
+    unsigned int plainLength = size;
+    const int rc = TM_CRYPTO(SGPKCS1_Decrypt)(plain, &plainLength, in, size, &pkcs1);
+    if (rc != 0) {
+        // What a failed decryption left in the buffer is no plaintext to hand out.
+        Token::freeMemory(plain, size);
+        TOKEN_FATAL(logger, "%s - PKCS1 decrypt failed...(%d)", kName, rc);
+        return rc;
+    }
+    *out = plain;
+    *outLength = plainLength;
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SGBinary.h"
+#include "SGRSA.h"
 #include "Token.h"
 #include "TokenLog.h"
 
@@ -50,6 +51,36 @@ int suiteKeyLength(Logger* logger, const Suite* suite, int* length) {
     }
     return certificateModulusLength(logger, suite->signCert, length);
 }
+
+// The key-management key and certificate item ids of a suite's item id, as getKMID hands them
+// out (the identifier cut to 122 characters): 0; 1315.
+int kmItemIds(const char* itemId, char** kmKeyId, char** kmCertId);
+
+// getKMID for the suite an item id found: the outputs set on entry (null); 1309 (logged) without
+// a suite; 1311 without the key-management pair.
+template <class Suite>
+int suiteKmIds(Logger* logger, const Suite* suite, const char* itemId, char** kmKeyId,
+               char** kmCertId) {
+    if (kmKeyId) *kmKeyId = nullptr;
+    if (kmCertId) *kmCertId = nullptr;
+    if (!suite) {
+        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKMID",
+                    TOKEN_ERR_NO_CERTIFICATE);
+        return TOKEN_ERR_NO_CERTIFICATE;
+    }
+    if (!kmKeyId || !kmCertId) return TOKEN_ERR_INVALID_DATA;
+    if (!hasBytes(suite->kmCert) || !hasBytes(suite->kmKey)) return TOKEN_ERR_NO_KM_PAIR;
+    return kmItemIds(itemId, kmKeyId, kmCertId);
+}
+
+// Hands out a copy of the identity-check random a key opening left in vid (nothing for an empty
+// one) and wipes vid: 0; 1315.
+int handOutRandom(SGBinary& vid, unsigned char** random, unsigned long* length);
+
+// PKCS #1 v1.5 decryption of the input (1 to 2^32-1 bytes) with an opened RSA key into a buffer
+// from allocMemory, failures logged as decrypt's: 0; 1315; the crypto layer's code.
+int pkcs1Decrypt(Logger* logger, SGRSAPrivateKey* key, unsigned char* in, unsigned long inLength,
+                 unsigned char** out, unsigned long* outLength);
 
 // The domain parameters a GPKI key left in the parameter record, released after a signing.
 void releaseDomainParameters(TokenGenerateSignatureParameters* parameters);
