@@ -43,18 +43,8 @@ constexpr const char* kKmCert = "kmCert.der";
 constexpr const char* kKmKey = "kmPri.key";
 constexpr const char* kCaPubs = "CaPubs";
 constexpr const char* kGPKISuffixes[] = {"_sig.cer", "_sig.key", "_env.cer", "_env.key"};
-constexpr unsigned int kPinBufferSize = 128;
 constexpr int kKeyFileIterations = 2048;
 constexpr int kExportPurpose = 15;
-
-// An SGBinary whose buffer the library allocated, wiped and released when it goes.
-struct SecretDer {
-    SGBinary bin{};
-    SecretDer() = default;
-    SecretDer(const SecretDer&) = delete;
-    SecretDer& operator=(const SecretDer&) = delete;
-    ~SecretDer() { TM_BASE(SGBinary_Cleanse)(&bin); }
-};
 
 // A file's bytes read from an open folder, wiped and released when they go.
 struct ReadBytes {
@@ -74,18 +64,6 @@ struct ReadBytes {
     bool holds(const unsigned char* bytes, unsigned long size) const {
         return result == 0 && length == size && (size == 0 || std::memcmp(data, bytes, size) == 0);
     }
-};
-
-// A 128-byte password buffer that a handler writes into, wiped when it goes.
-struct PinBuffer {
-    char data[kPinBufferSize] = {};
-    PinBuffer() = default;
-    PinBuffer(const PinBuffer&) = delete;
-    PinBuffer& operator=(const PinBuffer&) = delete;
-    ~PinBuffer() { TM_BASE(SGMemory_cleanse)(data, sizeof data); }
-    bool terminated() const { return std::memchr(data, 0, sizeof data) != nullptr; }
-    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data); }
-    unsigned long length() const { return ::strnlen(data, sizeof data); }
 };
 
 // A name taken from a certificate that becomes one file name: never empty, ".", ".." or with a
@@ -464,7 +442,7 @@ int FileToken::import(unsigned char* privateKey, unsigned long privateKeyLength,
     info.parameters = kcdsa ? &parameters : nullptr;
     info.privateKey = SGBinary{privateKey, static_cast<uint32_t>(privateKeyLength)};
     info.randomNum = vidRandom && vidRandomLength ? &random : nullptr;
-    SecretDer plain;
+    SecretBinary plain;
     int rc = TM_SERVICE(SGPKCS8PrivateKeyInfo_Encode)(&plain.bin, &info);
     if (rc != 0) {
         TOKEN_FATAL(logger, "%s - pkcs8 encode error: (%d)", kName, rc);
@@ -485,7 +463,7 @@ int FileToken::import(unsigned char* privateKey, unsigned long privateKeyLength,
         TOKEN_FATAL(logger, "%s - pkcs5 encrypt error: (%d)", kName, rc);
         return TOKEN_ERR_PKCS5_ENCRYPT;
     }
-    SecretDer keyFile;
+    SecretBinary keyFile;
     rc = TM_SERVICE(SGPKCS8EncryptedPrivateKeyInfo_Encode)(&keyFile.bin, &encrypted.record);
     if (rc != 0) {
         TOKEN_FATAL(logger, "%s - pkcs8 encode error: (%d)", kName, rc);
@@ -771,7 +749,7 @@ int FileToken::exportCertificateAndKey(unsigned char** key, unsigned long* keyLe
         TOKEN_FATAL(logger, "%s - do not input pin...(%d)(%d)", kName, TOKEN_ERR_NO_PIN, 0);
         return TOKEN_ERR_NO_PIN;
     }
-    PinBuffer pin;
+    PinArray pin;
     rc = handler->inputPIN(pin.data, tokenType,
                            static_cast<InputPINHandler::InputPINPurpose>(kExportPurpose));
     if (rc == 1) {
@@ -789,7 +767,7 @@ int FileToken::exportCertificateAndKey(unsigned char** key, unsigned long* keyLe
         TOKEN_FATAL(logger, "%s - decrypt private key from PKCS8 failed...(%d)", kName, rc);
         return rc == TOKEN_ERR_KEY_DECRYPT ? TOKEN_ERR_WRONG_PIN : rc;
     }
-    SecretDer der;
+    SecretBinary der;
     rc = TM_SERVICE(SGPKCS8PrivateKeyInfo_Encode)(&der.bin, &info.record);
     if (rc != 0) {
         TOKEN_FATAL(logger, "%s - PKCS8 private key info encode failed...(%d)", kName, rc);

@@ -36,8 +36,6 @@ using namespace brindlow::token::keys;
 
 namespace {
 
-// The buffers a handler writes a password into.
-constexpr unsigned int kPinBufferSize = 128;
 // The key-file profile.
 constexpr int kKeyFileIterations = 2048;
 // The log lines of the re-encryption steps carry the name of the step shared by the operations.
@@ -58,34 +56,6 @@ Pin pinOf(const unsigned char* pin, unsigned long length) {
     p.length = static_cast<int>(::strnlen(reinterpret_cast<const char*>(pin), limit));
     return p;
 }
-
-// The buffer a handler writes one password into: 128 zeroed bytes from the token's allocator,
-// wiped when it goes, whatever path the operation takes.
-class PinBuffer {
-  public:
-    PinBuffer() : data_(reinterpret_cast<char*>(Token::allocMemory(kPinBufferSize))) {}
-    ~PinBuffer() { Token::freeMemory(data_, kPinBufferSize); }
-    PinBuffer(const PinBuffer&) = delete;
-    PinBuffer& operator=(const PinBuffer&) = delete;
-    bool allocated() const { return data_ != nullptr; }
-    char* out() { return data_; }
-    // A handler that filled the whole buffer wrote no end: its text is refused, never read on.
-    bool terminated() const { return data_ && std::memchr(data_, 0, kPinBufferSize) != nullptr; }
-    Pin pin() const { return pinOf(reinterpret_cast<const unsigned char*>(data_), kPinBufferSize); }
-    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data_); }
-
-  private:
-    char* data_;
-};
-
-// An SGBinary whose buffer the library allocated, wiped and released when it goes.
-struct SecretBinary {
-    SGBinary bin{};
-    SecretBinary() = default;
-    SecretBinary(const SecretBinary&) = delete;
-    SecretBinary& operator=(const SecretBinary&) = delete;
-    ~SecretBinary() { TM_BASE(SGBinary_Cleanse)(&bin); }
-};
 
 // The whole of a file as read from its folder, wiped and released when it goes.
 struct FileBytes {
@@ -516,7 +486,7 @@ int FileToken::changeCertificatePIN(const char* itemId, InputPINHandler* handler
                     TOKEN_ERR_NO_PRIVATE_KEY);
         return TOKEN_ERR_NO_PRIVATE_KEY;
     }
-    const Pin o = old.pin(), n = fresh.pin();
+    const Pin o = pinOf(old.bytes(), kPinBufferSize), n = pinOf(fresh.bytes(), kPinBufferSize);
     const int rc = changeSuitePasswords(kName, *suite, true, hasBytes(suite->kmKey), o.data,
                                         o.length, n.data, n.length, TOKEN_ERR_WRONG_PIN);
     if (rc == TOKEN_ERR_WRONG_PIN || rc == TOKEN_ERR_KM_WRONG_PIN)
@@ -664,7 +634,7 @@ int FileToken::getVIDRandom(unsigned char** random, unsigned long* length, Input
         return TOKEN_ERR_PIN_CANCELLED;
     }
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;
-    const Pin p = pin.pin();
+    const Pin p = pinOf(pin.bytes(), kPinBufferSize);
     SGBinary vid{};
     const int rc = decryptPrivateKeyFromPKCS8(
         nullptr, &vid, nullptr, nullptr, suite->signKey->data, suite->signKey->length,
@@ -679,8 +649,7 @@ int FileToken::getVIDRandom(unsigned char** random, unsigned long* length, Input
 }
 
 int FileToken::getKMID(char** kmKeyId, char** kmCertId, const char* itemId) {
-    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId,
-                                               kmCertId);
+    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId, kmCertId);
 }
 
 // ---- Using the keys --------------------------------------------------------------------------
@@ -717,7 +686,7 @@ int FileToken::decrypt(unsigned char** out, unsigned long* outLength, unsigned c
     if (handler->inputPIN(pin.out(), tokenType, InputPINHandler::PURPOSE_PRIVATE_KEY) != 0)
         return TOKEN_ERR_PIN_CANCELLED;
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;
-    const Pin p = pin.pin();
+    const Pin p = pinOf(pin.bytes(), kPinBufferSize);
     // The disk token decrypts with RSA keys only: a key of another kind gives 1307.
     RsaPrivateKey rsa;
     int rc = decryptPrivateKeyFromPKCS8(&rsa.key, nullptr, nullptr, nullptr, key->data, key->length,
@@ -745,7 +714,7 @@ int FileToken::generateSignatureRAW(unsigned char* out, unsigned long* outLength
     if (handler->inputPIN(pin.out(), tokenType, InputPINHandler::PURPOSE_PRIVATE_KEY) != 0)
         return TOKEN_ERR_PIN_CANCELLED;
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;
-    const Pin p = pin.pin();
+    const Pin p = pinOf(pin.bytes(), kPinBufferSize);
     return brindlow::token::suites::signWithKeyFile(
         *this, *suite, const_cast<unsigned char*>(p.data), static_cast<unsigned long>(p.length),
         out, outLength, in, inLength, keyId, itemId, parameters);

@@ -33,7 +33,6 @@ using namespace brindlow::token::keys;
 namespace {
 
 constexpr const char* kKind = "PKCS#12 TOKEN";
-constexpr unsigned int kPinBufferSize = 128;
 constexpr size_t kLongestPassword = kPinBufferSize - 1;
 // The profile of the keys kept inside the token.
 constexpr int kStoredKeyIterations = 2048;
@@ -52,32 +51,6 @@ bool samePassword(const char* a, size_t aLength, const char* b, size_t bLength) 
     for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     return diff == 0;
 }
-
-// The buffer a handler writes one password into, wiped when it goes.
-class PinBuffer {
-  public:
-    PinBuffer() : data_(reinterpret_cast<char*>(Token::allocMemory(kPinBufferSize))) {}
-    ~PinBuffer() { Token::freeMemory(data_, kPinBufferSize); }
-    PinBuffer(const PinBuffer&) = delete;
-    PinBuffer& operator=(const PinBuffer&) = delete;
-    bool allocated() const { return data_ != nullptr; }
-    char* out() { return data_; }
-    // A handler that filled the whole buffer wrote no end: its text is refused, never read on.
-    bool terminated() const { return data_ && std::memchr(data_, 0, kPinBufferSize) != nullptr; }
-    size_t length() const { return ::strnlen(data_, kPinBufferSize); }
-    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data_); }
-
-  private:
-    char* data_;
-};
-
-struct SecretBinary {
-    SGBinary bin{};
-    SecretBinary() = default;
-    SecretBinary(const SecretBinary&) = delete;
-    SecretBinary& operator=(const SecretBinary&) = delete;
-    ~SecretBinary() { TM_BASE(SGBinary_Cleanse)(&bin); }
-};
 
 struct DecodedPFX {
     SGPKCS12PFX pfx{};
@@ -713,8 +686,7 @@ int PFXFileToken::getVIDRandom(unsigned char** random, unsigned long* length, In
 }
 
 int PFXFileToken::getKMID(char** kmKeyId, char** kmCertId, const char* itemId) {
-    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId,
-                                               kmCertId);
+    return brindlow::token::suites::suiteKmIds(logger, findCert(itemId), itemId, kmKeyId, kmCertId);
 }
 
 // ---- Using the keys -----------------------------------------------------------------------------

@@ -27,7 +27,6 @@ namespace {
 
 constexpr const char* kKind = "PFX NPKI";
 constexpr const char* kInstanceName = "pfx npki";
-constexpr unsigned int kPinBufferSize = 128;
 
 // A copy of a buffer on the heap (an empty one for an empty buffer), or null without memory.
 SGBinary* copyOf(const SGBinary* source) {
@@ -51,18 +50,6 @@ void setItemId(char (&out)[128], const std::string& identifier, char digit) {
     std::memcpy(out, identifier.data(), n);
     if (n + 1 < sizeof out) out[n] = digit;
 }
-
-// A 128-byte password buffer that a handler writes into, wiped when it goes.
-struct PinBuffer {
-    char data[kPinBufferSize] = {};
-    PinBuffer() = default;
-    PinBuffer(const PinBuffer&) = delete;
-    PinBuffer& operator=(const PinBuffer&) = delete;
-    ~PinBuffer() { TM_BASE(SGMemory_cleanse)(data, sizeof data); }
-    bool terminated() const { return std::memchr(data, 0, sizeof data) != nullptr; }
-    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data); }
-    unsigned long length() const { return ::strnlen(data, sizeof data); }
-};
 
 std::once_flag instanceOnce;
 PFXNPKIToken* instance = nullptr;
@@ -326,7 +313,7 @@ int PFXNPKIToken::generateSignatureRAW(unsigned char* out, unsigned long* outLen
                                       parameters, PKI_TYPE_NPKI);
     if (!hasBytes(suite->signKey)) return TOKEN_ERR_NO_PRIVATE_KEY;
     if (!handler) return TOKEN_ERR_NO_PIN;
-    PinBuffer pin;
+    PinArray pin;
     if (handler->inputPIN(pin.data, tokenType, InputPINHandler::PURPOSE_PRIVATE_KEY) != 0)
         return TOKEN_ERR_PIN_CANCELLED;
     if (!pin.terminated()) return TOKEN_ERR_INVALID_DATA;

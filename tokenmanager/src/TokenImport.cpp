@@ -26,7 +26,6 @@ constexpr int kDestinationPurpose = 11;
 // The password of a PKCS #12 file to be written.
 constexpr int kFilePasswordPurpose = 16;
 constexpr int kLocalKeyIdLength = 10;
-constexpr unsigned int kPinBufferSize = 128;
 
 // A certificate and its plain key handed out by an export, the key wiped when they go.
 struct ExportedPair {
@@ -42,17 +41,6 @@ struct KmIds {
         Token::freeMemory(key, 0);
         Token::freeMemory(certificate, 0);
     }
-};
-
-// A 128-byte password buffer that a handler writes into, wiped when it goes.
-struct PinBuffer {
-    char data[kPinBufferSize] = {};
-    PinBuffer() = default;
-    PinBuffer(const PinBuffer&) = delete;
-    PinBuffer& operator=(const PinBuffer&) = delete;
-    ~PinBuffer() { TM_BASE(SGMemory_cleanse)(data, sizeof data); }
-    bool terminated() const { return std::memchr(data, 0, sizeof data) != nullptr; }
-    uint32_t length() const { return static_cast<uint32_t>(::strnlen(data, sizeof data)); }
 };
 
 // Bytes the library allocated into an SGBinary, wiped and released when they go.
@@ -381,7 +369,7 @@ int Token::exportPFX(unsigned char** out, unsigned long* outLength, InputPINHand
         TOKEN_FATAL(logger, "%s - do not input pin...(%d)(%d)", kName, TOKEN_ERR_NO_PIN, 0);
         return TOKEN_ERR_NO_PIN;
     }
-    PinBuffer pin;
+    PinArray pin;
     const auto purpose = static_cast<InputPINHandler::InputPINPurpose>(kFilePasswordPurpose);
     rc = askOnce ? handler->inputPIN(pin.data, tokenType, purpose)
                  : handler->inputDoublePin(pin.data, tokenType, purpose);
@@ -430,7 +418,8 @@ int Token::exportPFX(unsigned char** out, unsigned long* outLength, InputPINHand
     }
 
     LibraryBytes encoded;
-    const SGBinary password{reinterpret_cast<unsigned char*>(pin.data), pin.length()};
+    const SGBinary password{reinterpret_cast<unsigned char*>(pin.data),
+                            static_cast<uint32_t>(pin.length())};
     rc = TM_SERVICE(SGPKCS12PFX_Encode)(&encoded.bin, &built.record, &password, nullptr);
     if (rc != 0 || encoded.empty()) {
         TOKEN_FATAL(logger, "%s - encode pfx failed...(%d)()", kName, rc);

@@ -1,10 +1,11 @@
 // Records of the key operations, released (and wiped where they held a key) on every path, and
 // the meaning of the library's answers when a key file is opened. Shared by the token base and
-// the disk token.
+// the tokens that hold key files.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "SGCipher.h"
 #include "SGDSKey.h"
@@ -65,6 +66,49 @@ class SecretBytes {
   private:
     size_t size_;
     unsigned char* data_;
+};
+
+// An SGBinary whose buffer the library allocated, wiped and released when it goes.
+struct SecretBinary {
+    SGBinary bin{};
+    SecretBinary() = default;
+    SecretBinary(const SecretBinary&) = delete;
+    SecretBinary& operator=(const SecretBinary&) = delete;
+    ~SecretBinary() { TM_BASE(SGBinary_Cleanse)(&bin); }
+};
+
+// The room of the buffer a handler writes one password into.
+constexpr unsigned int kPinBufferSize = 128;
+
+// A password buffer on the stack, wiped when it goes.
+struct PinArray {
+    char data[kPinBufferSize] = {};
+    PinArray() = default;
+    PinArray(const PinArray&) = delete;
+    PinArray& operator=(const PinArray&) = delete;
+    ~PinArray() { TM_BASE(SGMemory_cleanse)(data, sizeof data); }
+    bool terminated() const { return std::memchr(data, 0, sizeof data) != nullptr; }
+    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data); }
+    unsigned long length() const { return ::strnlen(data, sizeof data); }
+};
+
+// A password buffer of zeroed bytes from the token's allocator, wiped when it goes, whatever
+// path the operation takes.
+class PinBuffer {
+  public:
+    PinBuffer() : data_(reinterpret_cast<char*>(Token::allocMemory(kPinBufferSize))) {}
+    ~PinBuffer() { Token::freeMemory(data_, kPinBufferSize); }
+    PinBuffer(const PinBuffer&) = delete;
+    PinBuffer& operator=(const PinBuffer&) = delete;
+    bool allocated() const { return data_ != nullptr; }
+    char* out() { return data_; }
+    // A handler that filled the whole buffer wrote no end: its text is refused, never read on.
+    bool terminated() const { return data_ && std::memchr(data_, 0, kPinBufferSize) != nullptr; }
+    size_t length() const { return ::strnlen(data_, kPinBufferSize); }
+    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data_); }
+
+  private:
+    char* data_;
 };
 
 struct EncryptedKeyInfo {

@@ -64,8 +64,7 @@ int suiteKmIds(Logger* logger, const Suite* suite, const char* itemId, char** km
     if (kmKeyId) *kmKeyId = nullptr;
     if (kmCertId) *kmCertId = nullptr;
     if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKMID",
-                    TOKEN_ERR_NO_CERTIFICATE);
+        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKMID", TOKEN_ERR_NO_CERTIFICATE);
         return TOKEN_ERR_NO_CERTIFICATE;
     }
     if (!kmKeyId || !kmCertId) return TOKEN_ERR_INVALID_DATA;
