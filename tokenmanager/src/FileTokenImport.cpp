@@ -27,6 +27,7 @@
 #include "SGCipher.h"
 #include "TokenKeys.h"
 #include "TokenLog.h"
+#include "TokenSuite.h"
 #include "TokenTables.h"
 #include "Util.h"
 
@@ -34,6 +35,9 @@ using brindlow::token::lastCharacter;
 using brindlow::token::sameName;
 using brindlow::token::spelledAs;
 using namespace brindlow::token::keys;
+using brindlow::token::suites::clearOutputs;
+using brindlow::token::suites::handOut;
+using brindlow::token::suites::selectPair;
 
 namespace {
 
@@ -678,62 +682,6 @@ int FileToken::importEncryptedPrivateKeyInfo(unsigned char* signKey, unsigned lo
 }
 
 // ---- Export ----------------------------------------------------------------------------------
-
-namespace {
-
-// The pair of a suite that a pair item id names: "1"/"2" signing, "3"/"4" key-management (with
-// strict, only "1" and "3"), both parts with bytes: 0, 1309, 1310 or 1316, logged as operation.
-int selectPair(Logger* logger, const char* operation, const CertificateSuite* suite,
-               const char* pairItemId, bool strict, const SGBinary** cert, const SGBinary** key) {
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed1...(%d)()", operation, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    const char digit = lastCharacter(pairItemId);
-    const bool sign = digit == TOKEN_ITEM_SIGN_CERT || (!strict && digit == TOKEN_ITEM_SIGN_KEY);
-    const bool km = digit == TOKEN_ITEM_KM_CERT || (!strict && digit == TOKEN_ITEM_KM_KEY);
-    *cert = sign ? suite->signCert : km ? suite->kmCert : nullptr;
-    *key = sign ? suite->signKey : km ? suite->kmKey : nullptr;
-    if (!*cert) {
-        TOKEN_FATAL(logger, "%s - find cert failed2...(%d)()", operation, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!*key) {
-        TOKEN_FATAL(logger, "%s - find privateKey failed...(%d)()", operation,
-                    TOKEN_ERR_NO_PRIVATE_KEY);
-        return TOKEN_ERR_NO_PRIVATE_KEY;
-    }
-    if (!(*cert)->data || !(*cert)->length || !(*key)->data || !(*key)->length)
-        return TOKEN_ERR_EXPORT_EMPTY;
-    return 0;
-}
-
-void clearOutputs(unsigned char** key, unsigned long* keyLength, unsigned char** certificate,
-                  unsigned long* certificateLength) {
-    if (key) *key = nullptr;
-    if (keyLength) *keyLength = 0;
-    if (certificate) *certificate = nullptr;
-    if (certificateLength) *certificateLength = 0;
-}
-
-// Copies of the key and the certificate in the outputs: 0, or 1315 with the outputs empty.
-int handOut(const SGBinary& keyBytes, const SGBinary& certBytes, unsigned char** key,
-            unsigned long* keyLength, unsigned char** certificate,
-            unsigned long* certificateLength) {
-    *key = Token::duplicateMemory(keyBytes.data, keyBytes.length);
-    *certificate = Token::duplicateMemory(certBytes.data, certBytes.length);
-    if (!*key || !*certificate) {
-        Token::freeMemory(*key, keyBytes.length);
-        Token::freeMemory(*certificate, 0);
-        clearOutputs(key, keyLength, certificate, certificateLength);
-        return TOKEN_ERR_MEMORY;
-    }
-    *keyLength = keyBytes.length;
-    *certificateLength = certBytes.length;
-    return 0;
-}
-
-}  // namespace
 
 int FileToken::exportCertificateAndKey(unsigned char** key, unsigned long* keyLength,
                                        unsigned char** certificate,

@@ -27,7 +27,10 @@ using brindlow::token::entryText;
 using brindlow::token::identifierPart;
 using brindlow::token::kLibraryUnavailable;
 using brindlow::token::lastCharacter;
+using brindlow::token::suites::clearOutputs;
+using brindlow::token::suites::handOut;
 using brindlow::token::suites::hasBytes;
+using brindlow::token::suites::selectPair;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -90,14 +93,6 @@ void setItemId(char (&out)[128], const std::string& identifier, char digit) {
     const size_t n = std::min<size_t>(identifier.size(), sizeof out - 2);
     std::memcpy(out, identifier.data(), n);
     out[n] = digit;
-}
-
-void clearOutputs(unsigned char** key, unsigned long* keyLength, unsigned char** certificate,
-                  unsigned long* certificateLength) {
-    if (key) *key = nullptr;
-    if (keyLength) *keyLength = 0;
-    if (certificate) *certificate = nullptr;
-    if (certificateLength) *certificateLength = 0;
 }
 
 // What the PKCS #12 layer's answer to a listing means for the caller.
@@ -601,29 +596,11 @@ int PFXFileToken::exportCertificateAndKey(unsigned char** key, unsigned long* ke
     static constexpr const char* kName = "exportCertificateAndKey";
     clearOutputs(key, keyLength, certificate, certificateLength);
     const PFXCertificateSuite* suite = findCert(suiteItemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed1...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    const char digit = lastCharacter(pairItemId);
-    const SGBinary* cert = digit == TOKEN_ITEM_SIGN_CERT ? suite->signCert
-                           : digit == TOKEN_ITEM_KM_CERT ? suite->kmCert
-                                                         : nullptr;
-    const SGBinary* stored = digit == TOKEN_ITEM_SIGN_CERT ? suite->signKey
-                             : digit == TOKEN_ITEM_KM_CERT ? suite->kmKey
-                                                           : nullptr;
-    if (!cert) {
-        TOKEN_FATAL(logger, "%s - find cert failed2...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
-    if (!stored) {
-        TOKEN_FATAL(logger, "%s - find privateKey failed...(%d)()", kName,
-                    TOKEN_ERR_NO_PRIVATE_KEY);
-        return TOKEN_ERR_NO_PRIVATE_KEY;
-    }
-    if (!hasBytes(cert) || !hasBytes(stored)) return TOKEN_ERR_EXPORT_EMPTY;
+    const SGBinary *cert = nullptr, *stored = nullptr;
+    int rc = selectPair(logger, kName, suite, pairItemId, true, &cert, &stored);
+    if (rc != 0) return rc;
     if (!key || !keyLength || !certificate || !certificateLength) return TOKEN_ERR_INVALID_DATA;
-    int rc = askFilePassword(kName, *suite, handler, InputPINHandler::PURPOSE_EXPORT_KEY, true);
+    rc = askFilePassword(kName, *suite, handler, InputPINHandler::PURPOSE_EXPORT_KEY, true);
     if (rc != 0) return rc;
 
     // Callers import what they get as a plain PrivateKeyInfo, as the disk token hands it out.
@@ -642,17 +619,7 @@ int PFXFileToken::exportCertificateAndKey(unsigned char** key, unsigned long* ke
         TOKEN_FATAL(logger, "%s - PKCS8 private key info encode failed...(%d)", kName, rc);
         return libraryResult(rc);
     }
-    *key = duplicateMemory(der.bin.data, der.bin.length);
-    *certificate = duplicateMemory(cert->data, cert->length);
-    if (!*key || !*certificate) {
-        freeMemory(*key, der.bin.length);
-        freeMemory(*certificate, 0);
-        clearOutputs(key, keyLength, certificate, certificateLength);
-        return TOKEN_ERR_MEMORY;
-    }
-    *keyLength = der.bin.length;
-    *certificateLength = cert->length;
-    return 0;
+    return handOut(der.bin, *cert, key, keyLength, certificate, certificateLength);
 }
 
 int PFXFileToken::getVIDRandom(unsigned char** random, unsigned long* length, InputPINHandler*,

@@ -164,6 +164,30 @@ int pkcs1Decrypt(Logger* logger, SGRSAPrivateKey* key, unsigned char* in, unsign
     return 0;
 }
 
+void clearOutputs(unsigned char** key, unsigned long* keyLength, unsigned char** certificate,
+                  unsigned long* certificateLength) {
+    if (key) *key = nullptr;
+    if (keyLength) *keyLength = 0;
+    if (certificate) *certificate = nullptr;
+    if (certificateLength) *certificateLength = 0;
+}
+
+int handOut(const SGBinary& keyBytes, const SGBinary& certBytes, unsigned char** key,
+            unsigned long* keyLength, unsigned char** certificate,
+            unsigned long* certificateLength) {
+    *key = Token::duplicateMemory(keyBytes.data, keyBytes.length);
+    *certificate = Token::duplicateMemory(certBytes.data, certBytes.length);
+    if (!*key || !*certificate) {
+        Token::freeMemory(*key, keyBytes.length);
+        Token::freeMemory(*certificate, 0);
+        clearOutputs(key, keyLength, certificate, certificateLength);
+        return TOKEN_ERR_MEMORY;
+    }
+    *keyLength = keyBytes.length;
+    *certificateLength = certBytes.length;
+    return 0;
+}
+
 void releaseDomainParameters(TokenGenerateSignatureParameters* parameters) {
     Token::freeMemory(parameters->dsParameters, 0);
     parameters->dsParameters = nullptr;

@@ -8,6 +8,7 @@
 
 #include "SGBinary.h"
 #include "SGRSA.h"
+#include "ItemId.h"
 #include "Token.h"
 #include "TokenLog.h"
 
@@ -80,6 +81,43 @@ int handOutRandom(SGBinary& vid, unsigned char** random, unsigned long* length);
 // from allocMemory, failures logged as decrypt's: 0; 1315; the crypto layer's code.
 int pkcs1Decrypt(Logger* logger, SGRSAPrivateKey* key, unsigned char* in, unsigned long inLength,
                  unsigned char** out, unsigned long* outLength);
+
+// Empties the outputs of an export (each that is given).
+void clearOutputs(unsigned char** key, unsigned long* keyLength, unsigned char** certificate,
+                  unsigned long* certificateLength);
+
+// Copies of the key and the certificate in the outputs: 0, or 1315 with the outputs empty.
+int handOut(const SGBinary& keyBytes, const SGBinary& certBytes, unsigned char** key,
+            unsigned long* keyLength, unsigned char** certificate,
+            unsigned long* certificateLength);
+
+// The pair of a suite that a pair item id names: "1"/"2" signing, "3"/"4" key-management (with
+// strict, only "1" and "3"), both parts with bytes: 0, 1309, 1310 or 1316, logged as operation.
+template <class Suite>
+int selectPair(Logger* logger, const char* operation, const Suite* suite, const char* pairItemId,
+               bool strict, const SGBinary** cert, const SGBinary** key) {
+    if (!suite) {
+        TOKEN_FATAL(logger, "%s - find cert failed1...(%d)()", operation, TOKEN_ERR_NO_CERTIFICATE);
+        return TOKEN_ERR_NO_CERTIFICATE;
+    }
+    const char digit = lastCharacter(pairItemId);
+    const bool sign = digit == TOKEN_ITEM_SIGN_CERT || (!strict && digit == TOKEN_ITEM_SIGN_KEY);
+    const bool km = digit == TOKEN_ITEM_KM_CERT || (!strict && digit == TOKEN_ITEM_KM_KEY);
+    *cert = sign ? suite->signCert : km ? suite->kmCert : nullptr;
+    *key = sign ? suite->signKey : km ? suite->kmKey : nullptr;
+    if (!*cert) {
+        TOKEN_FATAL(logger, "%s - find cert failed2...(%d)()", operation, TOKEN_ERR_NO_CERTIFICATE);
+        return TOKEN_ERR_NO_CERTIFICATE;
+    }
+    if (!*key) {
+        TOKEN_FATAL(logger, "%s - find privateKey failed...(%d)()", operation,
+                    TOKEN_ERR_NO_PRIVATE_KEY);
+        return TOKEN_ERR_NO_PRIVATE_KEY;
+    }
+    if (!(*cert)->data || !(*cert)->length || !(*key)->data || !(*key)->length)
+        return TOKEN_ERR_EXPORT_EMPTY;
+    return 0;
+}
 
 // The domain parameters a GPKI key left in the parameter record, released after a signing.
 void releaseDomainParameters(TokenGenerateSignatureParameters* parameters);
