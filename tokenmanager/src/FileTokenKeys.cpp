@@ -32,6 +32,7 @@ using brindlow::token::identifierPart;
 using brindlow::token::kLibraryUnavailable;
 using brindlow::token::lastCharacter;
 using brindlow::token::suites::hasBytes;
+using brindlow::token::suites::missingSuite;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -574,10 +575,7 @@ int FileToken::getPrivateKey(const char* itemId, unsigned char** key, unsigned l
     if (key) *key = nullptr;
     if (length) *length = 0;
     const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (!key || !length) return TOKEN_ERR_INVALID_DATA;
     if (!handler) return TOKEN_ERR_NO_PIN;
     PinBuffer pin;
@@ -618,10 +616,7 @@ int FileToken::getVIDRandom(unsigned char** random, unsigned long* length, Input
     if (random) *random = nullptr;
     if (length) *length = 0;
     const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (!random || !length) return TOKEN_ERR_INVALID_DATA;
     if (!hasBytes(suite->signKey)) return TOKEN_ERR_NO_PRIVATE_KEY;
     if (!handler) return TOKEN_ERR_NO_PIN;
@@ -664,10 +659,7 @@ int FileToken::decrypt(unsigned char** out, unsigned long* outLength, unsigned c
     if (localKeyStorage && localKeyStorage->get(keyId))
         return Token::decrypt(out, outLength, in, inLength, handler, keyId, parameters);
     const CertificateSuite* suite = findCert(keyId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     const char digit = lastCharacter(keyId);
     const SGBinary* key = digit == TOKEN_ITEM_SIGN_KEY ? suite->signKey
                           : digit == TOKEN_ITEM_KM_KEY ? suite->kmKey

@@ -30,6 +30,7 @@ using brindlow::token::lastCharacter;
 using brindlow::token::suites::clearOutputs;
 using brindlow::token::suites::handOut;
 using brindlow::token::suites::hasBytes;
+using brindlow::token::suites::missingSuite;
 using brindlow::token::suites::selectPair;
 using namespace brindlow::token::keys;
 
@@ -535,10 +536,7 @@ int PFXFileToken::getPrivateKey(const char* itemId, unsigned char** key, unsigne
     if (key) *key = nullptr;
     if (length) *length = 0;
     const PFXCertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (!key || !length) return TOKEN_ERR_INVALID_DATA;
     if (!handler) {
         TOKEN_FATAL(logger, "%s - do not input pin...(%d)(%d)", kName, TOKEN_ERR_NO_PIN, 0);
@@ -628,10 +626,7 @@ int PFXFileToken::getVIDRandom(unsigned char** random, unsigned long* length, In
     if (random) *random = nullptr;
     if (length) *length = 0;
     const PFXCertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (!random || !length) return TOKEN_ERR_INVALID_DATA;
     if (!hasBytes(suite->signKey)) {
         TOKEN_FATAL(logger, "%s - find privateKey failed...(%d)()", kName,
@@ -668,10 +663,7 @@ int PFXFileToken::decrypt(unsigned char** out, unsigned long* outLength, unsigne
     int rc = Token::decrypt(out, outLength, in, inLength, handler, keyId, parameters);
     if (rc != TOKEN_ERR_NO_LOCAL_KEY) return rc;
     const PFXCertificateSuite* suite = findCert(keyId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     const char digit = lastCharacter(keyId);
     const SGBinary* key = digit == TOKEN_ITEM_SIGN_KEY ? suite->signKey
                           : digit == TOKEN_ITEM_KM_KEY ? suite->kmKey

@@ -21,6 +21,7 @@
 using brindlow::token::identifierPart;
 using brindlow::token::lastCharacter;
 using brindlow::token::suites::hasBytes;
+using brindlow::token::suites::missingSuite;
 using namespace brindlow::token::keys;
 
 namespace {
@@ -229,10 +230,7 @@ int PFXNPKIToken::getCertificate(const char* itemId, unsigned char** der, unsign
     if (der) *der = nullptr;
     if (length) *length = 0;
     const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     const char digit = lastCharacter(itemId);
     const SGBinary* part =
         digit == TOKEN_ITEM_SIGN_CERT || digit == TOKEN_ITEM_SIGN_KEY ? suite->signCert
@@ -252,10 +250,7 @@ int PFXNPKIToken::getPath(const char* itemId, unsigned char** path, unsigned lon
     if (path) *path = nullptr;
     if (length) *length = 0;
     const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (suite->pkiType != PKI_TYPE_NPKI) return TOKEN_ERR_NOT_SUPPORTED;
     if (!path || !length || !suite->path) return TOKEN_ERR_INVALID_DATA;
     const size_t n = std::strlen(suite->path);
@@ -273,10 +268,7 @@ int PFXNPKIToken::getPath(const char* itemId, unsigned char** path, unsigned lon
 int PFXNPKIToken::verifyPin(const char* itemId, unsigned char* pin, unsigned long pinLength) {
     static constexpr const char* kName = "verifyPin";
     const CertificateSuite* suite = findCert(itemId);
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", kName, TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, kName);
     if (!hasBytes(suite->signKey)) return TOKEN_ERR_NO_PRIVATE_KEY;
     static unsigned char kEmpty[1] = {0};
     const unsigned long length = pin ? ::strnlen(reinterpret_cast<const char*>(pin),

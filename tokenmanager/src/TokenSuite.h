@@ -18,6 +18,12 @@ inline bool hasBytes(const SGBinary* part) {
     return part && part->data && part->length;
 }
 
+// No suite for the item id of the operation: logged, 1309.
+inline int missingSuite(Logger* logger, const char* operation) {
+    TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", operation, TOKEN_ERR_NO_CERTIFICATE);
+    return TOKEN_ERR_NO_CERTIFICATE;
+}
+
 // 40 upper-case hex digits of the SHA-1 of the bytes; empty when the digest cannot be made.
 std::string sha1Identifier(const char* data, size_t length);
 
@@ -35,21 +41,13 @@ int certificateModulusLength(Logger* logger, const SGBinary* signCert, int* leng
 // getKeySize and getKeyLength for the suite an item id found (null: 1309, logged).
 template <class Suite>
 int suiteKeySize(Logger* logger, const Suite* suite, unsigned long* size) {
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKeySize",
-                    TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, "getKeySize");
     return certificateKeySize(suite->signCert, size);
 }
 
 template <class Suite>
 int suiteKeyLength(Logger* logger, const Suite* suite, int* length) {
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKeyLength",
-                    TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, "getKeyLength");
     return certificateModulusLength(logger, suite->signCert, length);
 }
 
@@ -64,10 +62,7 @@ int suiteKmIds(Logger* logger, const Suite* suite, const char* itemId, char** km
                char** kmCertId) {
     if (kmKeyId) *kmKeyId = nullptr;
     if (kmCertId) *kmCertId = nullptr;
-    if (!suite) {
-        TOKEN_FATAL(logger, "%s - find cert failed...(%d)()", "getKMID", TOKEN_ERR_NO_CERTIFICATE);
-        return TOKEN_ERR_NO_CERTIFICATE;
-    }
+    if (!suite) return missingSuite(logger, "getKMID");
     if (!kmKeyId || !kmCertId) return TOKEN_ERR_INVALID_DATA;
     if (!hasBytes(suite->kmCert) || !hasBytes(suite->kmKey)) return TOKEN_ERR_NO_KM_PAIR;
     return kmItemIds(itemId, kmKeyId, kmCertId);
