@@ -33,23 +33,21 @@ using testkit::Bytes;
 
 const std::string kPassword = "q1w2e3r4!@";
 
+// The folder a kit recipe made (once per run), or empty with a failure noted.
+fs::path recipeFolder(const std::string& recipe) {
+    std::string output;
+    fs::path made = testkit::cachedPki(recipe, {}, &output);
+    if (made.empty()) ADD_FAILURE() << recipe << " recipe failed:\n" << output;
+    return made;
+}
+
 const fs::path& openSSLFiles() {
-    static const fs::path dir = [] {
-        std::string output;
-        fs::path made = testkit::cachedPki("pkcs12", {}, &output);
-        if (made.empty()) ADD_FAILURE() << "pkcs12 recipe failed:\n" << output;
-        return made;
-    }();
+    static const fs::path dir = recipeFolder("pkcs12");
     return dir;
 }
 
 const fs::path& pairMaterial() {
-    static const fs::path dir = [] {
-        std::string output;
-        fs::path made = testkit::cachedPki("pkcs12-pairs", {}, &output);
-        if (made.empty()) ADD_FAILURE() << "pkcs12-pairs recipe failed:\n" << output;
-        return made;
-    }();
+    static const fs::path dir = recipeFolder("pkcs12-pairs");
     return dir;
 }
 
