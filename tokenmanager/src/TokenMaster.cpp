@@ -11,6 +11,7 @@
 #include "FileToken.h"
 #include "Logger.h"
 #include "MountFolders.h"
+#include "PFXNPKIToken.h"
 #include "Platform.h"
 #include "SGOS.h"
 #include "TokenLog.h"
@@ -204,7 +205,9 @@ void TokenMaster::registerFileToken() {
 // exist; until then these two register nothing.
 void TokenMaster::registerPFXFileToken() {}
 
-void TokenMaster::registerPFXNPKIToken() {}
+void TokenMaster::registerPFXNPKIToken() {
+    addToken(PFXNPKIToken::getInstance());
+}
 
 void TokenMaster::registerKSToken() {}
 

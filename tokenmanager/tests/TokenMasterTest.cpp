@@ -11,6 +11,7 @@
 #include "CertificateTreeSupport.h"
 #include "FileToken.h"
 #include "Logger.h"
+#include "PFXNPKIToken.h"
 #include "TokenManagerUtil.h"
 #include "TokenMaster.h"
 #include "TokenTestSupport.h"
@@ -72,8 +73,9 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     TokenMaster master;
     std::vector<std::string> expected = {"사용자 홈"};
     expected.insert(expected.end(), volumes.begin(), volumes.end());
+    expected.push_back("pfx npki");  // the in-memory NPKI token comes after the volumes
     EXPECT_EQ(tokenNames(master), expected);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
 
     Token* token = nullptr;
     ASSERT_EQ(master.getToken(0, &token), 0);
@@ -96,9 +98,13 @@ TEST(TokenMaster, HomeThenOneTokenPerVolumeEntry) {
     if (count == 1) EXPECT_EQ(std::string(list[0].signCertID), sha1Identifier(holder) + "1");
     Token::freeMemory(list, 0);
 
+    ASSERT_EQ(master.getToken(3, &token), 0);
+    EXPECT_EQ(token, PFXNPKIToken::getInstance());
+    EXPECT_STREQ(token->kind, "PFX NPKI");
+
     // An id without a token leaves the output alone.
     Token* untouched = stick;
-    EXPECT_EQ(master.getToken(3, &untouched), 1334);
+    EXPECT_EQ(master.getToken(4, &untouched), 1334);
     EXPECT_EQ(untouched, stick);
     EXPECT_EQ(master.getToken(0xFFFFFFFFu, &untouched), 1334);
 }
@@ -111,22 +117,28 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
     master.removeToken(7);  // no such token: nothing happens
     Token* token = nullptr;
     EXPECT_EQ(master.getToken(1, &token), 1334);
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 2);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
     EXPECT_TRUE(master.tokenRefresh());  // disk tokens report status 0 and stay
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 2);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
 
+    // The in-memory NPKI token outlives the list and keeps what it holds.
+    PFXNPKIToken* memory = PFXNPKIToken::getInstance();
     master.clear();
     EXPECT_EQ(master.getTokenList(nullptr, nullptr), 0);
     EXPECT_EQ(master.nextId, 0u);
+    EXPECT_EQ(PFXNPKIToken::getInstance(), memory);
     EXPECT_TRUE(master.refresh());
-    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 3);
+    EXPECT_EQ(master.getTokenList(nullptr, nullptr), 4);
+    ASSERT_EQ(master.getToken(3, &token), 0);
+    EXPECT_EQ(token, memory);
     // The defaults are restored, not appended twice.
     EXPECT_EQ(master.allowList.size(), 3u);
     EXPECT_EQ(master.denyList.size(), 5u);
 
     // A null token is not registered and takes no id.
     master.addToken(nullptr);
-    EXPECT_EQ(master.nextId, 3u);
+    EXPECT_EQ(master.nextId, 4u);
+    token = nullptr;
     EXPECT_EQ(master.getSoftToken(&token), 0);
     EXPECT_EQ(token, nullptr);
 }
@@ -134,7 +146,7 @@ TEST(TokenMaster, RemovalClearAndRefresh) {
 TEST(TokenMaster, WithoutMountFoldersOnlyTheHomeToken) {
     VolumesFolder mounted(tokentest::homeRoot() + "/no such folder");
     TokenMaster master;
-    EXPECT_EQ(tokenNames(master), std::vector<std::string>{"사용자 홈"});
+    EXPECT_EQ(tokenNames(master), (std::vector<std::string>{"사용자 홈", "pfx npki"}));
 }
 
 TEST(TokenMaster, SmartCardReaderFilter) {
@@ -168,7 +180,7 @@ TEST(TokenMaster, FirstVariantIgnoresTheMediaConfiguration) {
         std::vector<std::string> volumes;
         VolumesFolder mounted(makeVolumes(&volumes));
         TokenMaster master;
-        checks.expect(master.getTokenList(nullptr, nullptr) == 3, "volumes registered");
+        checks.expect(master.getTokenList(nullptr, nullptr) == 4, "volumes registered");
         checks.expect(master.removable && master.pfxFile, "defaults kept");
         return checks.failures;
     });
@@ -193,7 +205,8 @@ TEST(TokenMaster, OtherVariantReadsTheMediaConfiguration) {
                              "\"USBKeyFilter\": {\"MediaList\": \"a.dll\", \"MediaAPI\": 5}}");
         {
             TokenMaster master;
-            checks.expect(master.getTokenList(nullptr, nullptr) == 1, "home token only");
+            checks.expect(master.getTokenList(nullptr, nullptr) == 2,
+                          "home token and in-memory token only");
             checks.expect(!master.removable && master.hsm && master.icCard && !master.remote &&
                               master.cdRom && master.usbKey && !master.pfxFile,
                           "flags from the file");
@@ -209,7 +222,7 @@ TEST(TokenMaster, OtherVariantReadsTheMediaConfiguration) {
         tokentest::writeText(conf + "/config.json", "{ not json");
         {
             TokenMaster master;
-            checks.expect(master.getTokenList(nullptr, nullptr) == 3, "volumes after bad JSON");
+            checks.expect(master.getTokenList(nullptr, nullptr) == 4, "volumes after bad JSON");
             checks.expect(master.removable && master.hsm && master.icCard && master.remote &&
                               !master.usbKey && !master.cdRom && !master.pfxFile,
                           "settings after bad JSON");
@@ -218,7 +231,7 @@ TEST(TokenMaster, OtherVariantReadsTheMediaConfiguration) {
         fs::remove(conf + "/config.json");
         {
             TokenMaster master;
-            checks.expect(master.getTokenList(nullptr, nullptr) == 3, "volumes without a file");
+            checks.expect(master.getTokenList(nullptr, nullptr) == 4, "volumes without a file");
             checks.expect(master.removable && master.hsm && !master.icCard && master.remote &&
                               !master.usbKey && !master.pfxFile,
                           "settings without a file");
@@ -237,7 +250,7 @@ TEST(TokenManagerUtil, TheRegistryIsBuiltOnceAtTheFirstCall) {
         checks.expect(master != nullptr && master == TokenManagerUtil::tokenMaster, "created");
         fs::create_directory(folder + "/LATER");
         checks.expect(TokenManagerUtil::getTokenMaster() == master, "same registry");
-        checks.expect(master->getTokenList(nullptr, nullptr) == 3, "later volume not listed");
+        checks.expect(master->getTokenList(nullptr, nullptr) == 4, "later volume not listed");
         return checks.failures;
     });
 }

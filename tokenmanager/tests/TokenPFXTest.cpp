@@ -155,18 +155,18 @@ Cert readCert(const fs::path& pem) {
     return Cert(c, X509_free);
 }
 
-struct PairSpec {
+struct PairFiles {
     fs::path cert, key;  // PEM; an empty key path adds the certificate alone
     std::string localKeyId;
 };
 
 // A file in the usual shape: the certificates in one safe (triple-DES EncryptedData), the
 // shrouded keys in another, each certificate with its key's localKeyId; SHA-1 MAC.
-Bytes buildFile(const std::vector<PairSpec>& pairs, const std::string& password = kFilePassword) {
+Bytes buildFile(const std::vector<PairFiles>& pairs, const std::string& password = kFilePassword) {
     STACK_OF(PKCS12_SAFEBAG)* certs = nullptr;
     STACK_OF(PKCS12_SAFEBAG)* keys = nullptr;
     const int pbe = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
-    for (const PairSpec& p : pairs) {
+    for (const PairFiles& p : pairs) {
         Cert cert = readCert(p.cert);
         PKCS12_SAFEBAG* bag = cert ? PKCS12_add_cert(&certs, cert.get()) : nullptr;
         if (!bag) return {};
@@ -358,9 +358,9 @@ TEST_F(TokenPFX, TwoPairsOfOneHolderTakeTheirOwnNamesInEitherOrder) {
     const std::string signPub = publicKeyOfCertificate(kr() / "sign.der");
     const std::string kmPub = publicKeyOfCertificate(kr() / "km.der");
     ASSERT_NE(signPub, kmPub);
-    const PairSpec sign{kr() / "sign.pem", kr() / "sign.key", "sign-id"};
-    const PairSpec km{kr() / "km.pem", kr() / "km.key", "km-id"};
-    for (const auto& order : {std::vector<PairSpec>{sign, km}, std::vector<PairSpec>{km, sign}}) {
+    const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "sign-id"};
+    const PairFiles km{kr() / "km.pem", kr() / "km.key", "km-id"};
+    for (const auto& order : {std::vector<PairFiles>{sign, km}, std::vector<PairFiles>{km, sign}}) {
         SCOPED_TRACE(order[0].localKeyId);
         Medium m;
         const Bytes pfx = buildFile(order);
@@ -380,13 +380,13 @@ TEST_F(TokenPFX, TwoPairsOfOneHolderTakeTheirOwnNamesInEitherOrder) {
 }
 
 TEST_F(TokenPFX, PairsThatWouldShareFileNamesAreRefusedBeforeAnythingIsWritten) {
-    const PairSpec sign{kr() / "sign.pem", kr() / "sign.key", "a"};
-    const PairSpec km{kr() / "km.pem", kr() / "km.key", "b"};
-    const PairSpec km2{kr() / "km.pem", kr() / "km.key", "c"};
-    const PairSpec sign2{kr() / "newer.pem", kr() / "sign.key", "d"};
+    const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "a"};
+    const PairFiles km{kr() / "km.pem", kr() / "km.key", "b"};
+    const PairFiles km2{kr() / "km.pem", kr() / "km.key", "c"};
+    const PairFiles sign2{kr() / "newer.pem", kr() / "sign.key", "d"};
     const struct {
         const char* what;
-        std::vector<PairSpec> pairs;
+        std::vector<PairFiles> pairs;
     } cases[] = {
         {"two key-management pairs", {km, km2}},
         {"three pairs of one holder", {sign, km, sign2}},
@@ -418,6 +418,19 @@ TEST_F(TokenPFX, ASecondHolderThatCannotBeWrittenTakesTheFirstBackOut) {
     EXPECT_EQ(testkit::readBytes(medium.holder(kChainHolder) / "signCert.der"), file("sign.der"));
     EXPECT_EQ(testkit::readBytes(medium.holder() / "signCert.der"),
               testkit::readBytes(kr() / "sign.der"));
+}
+
+TEST_F(TokenPFX, APairTheDiskRefusesLateTakesTheEarlierPairsBackOut) {
+    // The second pair is a government certificate whose common name ".." names no file: the
+    // disk token refuses it only once the first pair is written.
+    const Bytes pfx = buildFile({{kr() / "sign.pem", kr() / "sign.key", "first"},
+                                 {kr() / "gov-dotdot.pem", kr() / "sign.key", "second"}});
+    ASSERT_FALSE(pfx.empty());
+    fs::create_directories(medium.base() / "NPKI");  // the home folder's own, made as a path
+    const auto before = snapshot(medium.base());
+    EXPECT_EQ(medium.importFile(pfx), 1331);
+    EXPECT_EQ(snapshot(medium.base()), before);
+    EXPECT_TRUE(medium.list().empty());
 }
 
 TEST_F(TokenPFX, AnImportedSigningPairReplacesTheEarlierKeyManagementPair) {
@@ -525,6 +538,71 @@ TEST_F(TokenPFX, ExportWritesEachPairWithItsOwnLocalKeyIdThatOpensslReads) {
                   testkit::readBytes(kr() / "sign.der"));
         EXPECT_EQ(fs::exists(back.holder() / "kmCert.der"), withKm);
     }
+}
+
+TEST_F(TokenPFX, ExportOfTheKeyManagementPairWritesThatPairAlone) {
+    const std::string id = putHolder(medium, true);
+    ASSERT_FALSE(id.empty());
+    const std::string kmId = id.substr(0, id.size() - 1) + "3";
+    Passwords handler = exportAnswers();
+    unsigned char* out = nullptr;
+    unsigned long length = 0;
+    ASSERT_EQ(medium.token().exportPFX(&out, &length, &handler, kmId.c_str(), kmId.c_str(), true),
+              0);
+    const Bytes pfx(out, out + length);
+    Token::freeMemory(out, length);
+    EXPECT_EQ(handler.purposes, (std::vector<int>{15, 16}));
+    EXPECT_TRUE(handler.doubles.empty());  // asked once
+    int loose = 0;
+    const auto pairs = readExported(pfx, kOutPassword, &loose);
+    EXPECT_EQ(loose, 0);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs.begin()->second.certificate, testkit::readBytes(kr() / "km.der"));
+    EXPECT_TRUE(pairs.begin()->second.keyMatches);
+}
+
+TEST_F(TokenPFX, PasswordsNeverReachTheLog) {
+    EXPECT_IN_FRESH_PROCESS([] {
+        tokentest::Checks c;
+        // Debug lines on: every line a token writes is kept.
+        const std::string home = tokentest::freshFolder("pfxlog");
+        fs::create_directories(home + "/Library/Ostrelworks");
+        tokentest::writeText(home + "/Library/Ostrelworks/Brindlow.TovelCake", "");
+        ::setenv("HOME", home.c_str(), 1);
+        {
+            Medium m;
+            c.expect(m.importFile(file("kr-a.p12"), "wrongFilePw1") == 1031, "wrong password");
+            c.expect(m.importFile(file("kr-a.p12")) == 0, "imported");
+            const auto rows = m.list();
+            c.expect(rows.size() == 1, "listed");
+            if (rows.size() == 1) {
+                Passwords handler;
+                handler.answers[15] = kStorage;
+                handler.answers[16] = kOutPassword;
+                unsigned char* out = nullptr;
+                unsigned long length = 0;
+                c.expect(m.token().exportPFX(&out, &length, &handler, rows[0].signCertID,
+                                             rows[0].signCertID, false) == 0,
+                         "exported");
+                Token::freeMemory(out, length);
+                handler.answers[15] = "wrongKeyPw2";
+                c.expect(m.token().exportPFX(&out, &length, &handler, rows[0].signCertID,
+                                             rows[0].signCertID, false) == 1022,
+                         "wrong key password");
+            }
+        }
+        std::string text;
+        std::error_code ec;
+        for (const auto& month :
+             fs::directory_iterator(home + "/Library/Ostrelworks/TovelToken/log", ec))
+            for (const auto& f : fs::directory_iterator(month.path()))
+                text += testkit::readText(f.path());
+        c.expect(text.find("importPFX") != std::string::npos, "the log was written");
+        for (const std::string& secret : {kFilePassword, kStorage, kOutPassword,
+                                          std::string("wrongFilePw1"), std::string("wrongKeyPw2")})
+            c.expect(text.find(secret) == std::string::npos, "not logged: " + secret);
+        return c.failures;
+    });
 }
 
 TEST_F(TokenPFX, ExportFailuresHandOutNothing) {
