@@ -136,7 +136,9 @@ bool CertExportController::writeOwnerOnlyFile(const QString& path, const unsigne
     QSaveFile file(path);
     // Written beside the target and renamed over it on commit; never written in place.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    // Unbuffered: QSaveFile does not see a failure of the flush that closes a buffered file,
+    // and would rename a short file over the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
     // The temporary takes over an old file's permissions; the keys are the owner's alone.
     if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
         file.cancelWriting();

@@ -10,10 +10,12 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -254,6 +256,8 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
         {"path is a folder", hong, folder, kKeyPassword},
         {"empty path", hong, "", kKeyPassword},
         {"no such folder", hong, folder + "/none/x.pfx", kKeyPassword},
+        {"a folder nobody writes in, root included", hong, "/proc/brindlow-export.pfx",
+         kKeyPassword},
         {"unknown certificate", std::string(40, '0') + "1", old, kKeyPassword},
     };
     for (const Case& c : cases) {
@@ -274,6 +278,25 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
         EXPECT_TRUE(std::filesystem::is_empty(locked));
     }
     chmod(locked.c_str(), 0700);
+
+    // A write that fails half-way (the file size limit below the file's size): the old file
+    // stays whole and the temporary goes.
+    {
+        struct rlimit saved = {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 512;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int code = confirmOnce(0, hong,
+                                     {QString::fromStdString(old), kKeyPassword, kFilePassword,
+                                      kFilePassword});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(alerts(), QStringList{kFailed});
+        EXPECT_EQ(fileBytes(old), "old");
+    }
     // Nothing but what was there before: no temporary of a failed write.
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
