@@ -56,11 +56,12 @@ QString subjectOf(Token* token, const std::string& certID) {
     if (Service[SGServiceSlot_SGX509Certificate_FromBinary] != nullptr) {
         SGX509Certificate certificate = {};
         SGBinary bytes = {der, static_cast<uint32_t>(length)};
-        const int decoded = SG_SERVICE_FN(Service, SGX509Certificate_FromBinary)(&certificate, &bytes);
+        const int decoded =
+            SG_SERVICE_FN(Service, SGX509Certificate_FromBinary)(&certificate, &bytes);
         char text[260] = {};
         if (decoded == 0)
-            SG_SERVICE_FN(Service, SGX509Certificate_GetEntry)(
-                &certificate, text, sizeof text, SG_X509_ENTRY_SUBJECT, 0);
+            SG_SERVICE_FN(Service, SGX509Certificate_GetEntry)
+            (&certificate, text, sizeof text, SG_X509_ENTRY_SUBJECT, 0);
         text[sizeof text - 1] = '\0';
         SG_SERVICE_FN(Service, SGX509Certificate_Clear)(&certificate);
         // A text cut by the buffer loses its last, partial character.
@@ -115,9 +116,9 @@ QString CertExportController::defaultFileName(const QString& subject) {
     // One name inside the folder: no separators, no control characters.
     QString safe;
     for (QChar c : name) {
-        const bool hostile = c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
-                             c.unicode() == 0x7F || c.category() == QChar::Other_Format ||
-                             c.isSurrogate();
+        const bool hostile = c == QLatin1Char('/') || c == QLatin1Char('\\') ||
+                             c.unicode() < 0x20 || c.unicode() == 0x7F ||
+                             c.category() == QChar::Other_Format || c.isSurrogate();
         safe += hostile ? QLatin1Char('_') : c;
     }
     name = safe.trimmed();
@@ -230,8 +231,8 @@ void CertExportController::confirm() {
     if (!handler.setPassword(certificatePassword.data(), filePassword->data()))
         result = TOKEN_ERR_MEMORY;
     else if (token != nullptr)
-        result = token->exportPFX(&pfx, &pfxLength, &handler, certID_.c_str(), certID_.c_str(),
-                                  false);
+        result =
+            token->exportPFX(&pfx, &pfxLength, &handler, certID_.c_str(), certID_.c_str(), false);
     if (result == 0 && writeOwnerOnlyFile(ui_->pathTextField->text(), pfx, pfxLength))
         brindlow::ui::showNotice(this, messageText(kMsgExportDone));
     else

@@ -94,8 +94,8 @@ bool CertImportController::readImportFile(const QString& path, QByteArray* bytes
         bytes->resize(kMaxFileSize + 1);
         qint64 total = 0;
         while (total < bytes->size()) {
-            const ssize_t n = ::read(fd, bytes->data() + total,
-                                     static_cast<std::size_t>(bytes->size() - total));
+            const ssize_t n =
+                ::read(fd, bytes->data() + total, static_cast<std::size_t>(bytes->size() - total));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
@@ -183,20 +183,18 @@ void CertImportController::confirm() {
 
     // The token keeps the storage password for the keys it writes until importFinal. When it
     // cannot open an import, nothing is imported.
-    const int opened =
-        token != nullptr
-            ? token->importInit(storage->udata(), storage->bytes.size(), nullptr,
-                                InputPINHandler::PURPOSE_IMPORT)
-            : static_cast<int>(TOKEN_ERR_NO_TOKEN);
+    const int opened = token != nullptr
+                           ? token->importInit(storage->udata(), storage->bytes.size(), nullptr,
+                                               InputPINHandler::PURPOSE_IMPORT)
+                           : static_cast<int>(TOKEN_ERR_NO_TOKEN);
     if (opened != 0) {
         brindlow::ui::showNotice(this, messageText(kMsgImportFailed), failureNote(opened));
         stopModalWithCode(0);
         return;
     }
-    const int result = token->importPFX(
-        filePassword.udata(), filePassword.bytes.size(),
-        reinterpret_cast<unsigned char*>(file.bytes.data()),
-        static_cast<unsigned long>(file.bytes.size()), 0);
+    const int result = token->importPFX(filePassword.udata(), filePassword.bytes.size(),
+                                        reinterpret_cast<unsigned char*>(file.bytes.data()),
+                                        static_cast<unsigned long>(file.bytes.size()), 0);
     if (result == 0)
         brindlow::ui::showNotice(this, messageText(kMsgImportDone));
     else if (result == TOKEN_ERR_PFX_INTEGRITY)

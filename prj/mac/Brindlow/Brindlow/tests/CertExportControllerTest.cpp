@@ -39,7 +39,8 @@ const QString kFailed = QStringLiteral("PKCS#12 생성에 실패했습니다.");
 const QString kNoPassword = QStringLiteral("내보내기 할 인증서의 암호를 입력해주십시오.");
 const QString kAsciiOnly = QStringLiteral(
     "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 있습니다.");
-const QString kTooLong = QStringLiteral("잘못된 입력값 사용 / 암호는 127바이트를 넘을 수 없습니다.");
+const QString kTooLong =
+    QStringLiteral("잘못된 입력값 사용 / 암호는 127바이트를 넘을 수 없습니다.");
 const QString kKeyPassword = QStringLiteral("Brindlow#1234");
 const QString kFilePassword = QStringLiteral("Export#5678");
 
@@ -173,10 +174,10 @@ TEST_F(CertExportControllerTest, ExportedFileOpensInOpensslWithBothPairsAndTheir
     const std::string holder = testHome() +
                                "/Library/Preferences/NPKI/yessign/USER/"
                                "cn=hong,ou=personal4IB,o=yessign,c=kr";
-    EXPECT_EQ(confirmOnce(0, itemOf(QStringLiteral("홍길동()0011")),
-                          {QString::fromStdString(file), kKeyPassword, kFilePassword,
-                           kFilePassword}),
-              0);
+    EXPECT_EQ(
+        confirmOnce(0, itemOf(QStringLiteral("홍길동()0011")),
+                    {QString::fromStdString(file), kKeyPassword, kFilePassword, kFilePassword}),
+        0);
     EXPECT_EQ(alerts(), QStringList{kDone});
     struct stat info = {};
     ASSERT_EQ(stat(file.c_str(), &info), 0);
@@ -207,13 +208,15 @@ TEST_F(CertExportControllerTest, ExportedFileOpensInOpensslWithBothPairsAndTheir
         EXPECT_TRUE(info1.contains(pem.trimmed())) << certificate;
     }
     QString keys;
-    EXPECT_EQ(shell(QStringLiteral("cd \"$3\" && openssl pkcs12 -in \"$1\" -passin \"pass:$2\" "
-                                   "-nocerts -nodes | awk '/BEGIN PRIVATE KEY/{n++} {print > (\"k\" n \".pem\")}' "
-                                   "&& for k in k1.pem k2.pem; do openssl pkey -in $k -pubout; done"),
-                    {QString::fromStdString(file), kFilePassword,
-                     QString::fromStdString(makeTempFolder("keys"))},
-                    &keys),
-              0);
+    EXPECT_EQ(
+        shell(QStringLiteral(
+                  "cd \"$3\" && openssl pkcs12 -in \"$1\" -passin \"pass:$2\" "
+                  "-nocerts -nodes | awk '/BEGIN PRIVATE KEY/{n++} {print > (\"k\" n \".pem\")}' "
+                  "&& for k in k1.pem k2.pem; do openssl pkey -in $k -pubout; done"),
+              {QString::fromStdString(file), kFilePassword,
+               QString::fromStdString(makeTempFolder("keys"))},
+              &keys),
+        0);
     const QString signKey = certificatePublicKey(holder + "/signCert.der");
     const QString kmKey = certificatePublicKey(holder + "/kmCert.der");
     EXPECT_TRUE(keys.contains(signKey));
@@ -262,10 +265,10 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(confirmOnce(0, c.itemId,
-                              {QString::fromStdString(c.path), c.password, kFilePassword,
-                               kFilePassword}),
-                  0);
+        EXPECT_EQ(
+            confirmOnce(0, c.itemId,
+                        {QString::fromStdString(c.path), c.password, kFilePassword, kFilePassword}),
+            0);
         EXPECT_EQ(alerts(), QStringList{kFailed});
         EXPECT_EQ(fileBytes(old), "old");
     }
@@ -288,9 +291,8 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
         struct rlimit small = saved;
         small.rlim_cur = 512;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const int code = confirmOnce(0, hong,
-                                     {QString::fromStdString(old), kKeyPassword, kFilePassword,
-                                      kFilePassword});
+        const int code = confirmOnce(
+            0, hong, {QString::fromStdString(old), kKeyPassword, kFilePassword, kFilePassword});
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         EXPECT_EQ(code, 0);
@@ -368,7 +370,8 @@ TEST_F(CertExportControllerTest, DefaultFileNameIsOneHarmlessNameCutAtAWholeChar
         {QStringLiteral("CN=line\nbreak\u202Etxt.exe"), QStringLiteral("line_break_txt.exe.pfx")},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(CertExportController::defaultFileName(c.subject), c.name) << c.subject.toStdString();
+        EXPECT_EQ(CertExportController::defaultFileName(c.subject), c.name)
+            << c.subject.toStdString();
 
     // 255 bytes at most with the extension, cut between characters.
     for (const QString& name : {QString(120, QChar(0xAC00)), QString(300, 'x'),
@@ -404,8 +407,8 @@ TEST_F(CertExportControllerTest, HandlerHandsEachPasswordToItsRequestAndCancelsT
         std::memset(second, 'x', sizeof second);
         EXPECT_EQ(handler.inputTriplePin(buffer, second, H::TOKEN_TYPE_DISK, H::PURPOSE_CHANGE_PIN),
                   1);
-        EXPECT_EQ(handler.inputTokenPIN(buffer, "prompt", H::TOKEN_TYPE_DISK, H::PURPOSE_PRIVATE_KEY),
-                  1);
+        EXPECT_EQ(
+            handler.inputTokenPIN(buffer, "prompt", H::TOKEN_TYPE_DISK, H::PURPOSE_PRIVATE_KEY), 1);
         EXPECT_EQ(handler.changePin(buffer, second, H::TOKEN_TYPE_DISK, H::PURPOSE_CHANGE_PIN), 1);
         EXPECT_EQ(buffer[0], 'x');
         EXPECT_EQ(second[0], 'x');

@@ -32,7 +32,8 @@ const QString kNotRead = QStringLiteral("인증서 파일을 읽어오지 못했
 const QString kNotCertificateFile = QStringLiteral("올바른 인증서 파일이 아닙니다.");
 const QString kAsciiOnly = QStringLiteral(
     "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 있습니다.");
-const QString kTooLong = QStringLiteral("잘못된 입력값 사용 / 암호는 127바이트를 넘을 수 없습니다.");
+const QString kTooLong =
+    QStringLiteral("잘못된 입력값 사용 / 암호는 127바이트를 넘을 수 없습니다.");
 const QString kStorage = QStringLiteral("Abcdef12#$");
 
 struct Entries {
@@ -129,8 +130,7 @@ TEST_F(CertImportControllerTest, RefusedEntriesKeepTheDialogOpenAndReadNoFile) {
          QStringLiteral("암호는 10글자  이상 입력해 주세요.")},
         // Keys are never stored under a password other programs could not type.
         {{missing, p, QStringLiteral("Abcdef12#한"), QStringLiteral("Abcdef12#한")}, kAsciiOnly},
-        {{missing, p, QStringLiteral("Abcdef12#\t$"), QStringLiteral("Abcdef12#\t$")},
-         kAsciiOnly},
+        {{missing, p, QStringLiteral("Abcdef12#\t$"), QStringLiteral("Abcdef12#\t$")}, kAsciiOnly},
         {{missing, QStringLiteral("비밀번호1!"), QString(), QString(), true}, kAsciiOnly},
         {{missing, QStringLiteral("Abc é12"), QString(), QString(), true}, kAsciiOnly},
         // Nothing over 127 bytes reaches a token, whether it opens the file or stores the keys.
@@ -203,11 +203,14 @@ TEST_F(CertImportControllerTest, ImportedCertificateAndKeyOpenUnderTheStoragePas
         Entries entries;
         QString opens;  // the password the stored key opens with
     } cases[] = {
-        {"kr-a.p12", {fixture("kr-a.p12"), QString::fromLatin1(kPkcs12Password), kStorage, kStorage},
+        {"kr-a.p12",
+         {fixture("kr-a.p12"), QString::fromLatin1(kPkcs12Password), kStorage, kStorage},
          kStorage},
-        {"kr-b.p12", {fixture("kr-b.p12"), QString::fromLatin1(kPkcs12Password), {}, {}, true},
+        {"kr-b.p12",
+         {fixture("kr-b.p12"), QString::fromLatin1(kPkcs12Password), {}, {}, true},
          QString::fromLatin1(kPkcs12Password)},
-        {"kr-c.p12", {fixture("kr-c.p12"), QString::fromLatin1(kPkcs12Password), kStorage, kStorage},
+        {"kr-c.p12",
+         {fixture("kr-c.p12"), QString::fromLatin1(kPkcs12Password), kStorage, kStorage},
          kStorage},
     };
     for (const Case& c : cases) {
@@ -257,11 +260,11 @@ TEST_F(CertImportControllerTest, AMediumThatCannotOpenAnImportStopsTheDialog) {
     ScriptedToken& token = ScriptedToken::instance();
     token.reset();
     bool stayedOpen = true;
-    EXPECT_EQ(confirmOnce(token.id,
-                          {fixture("kr-a.p12"), QString::fromLatin1(kPkcs12Password), kStorage,
-                           kStorage},
-                          &stayedOpen),
-              0);
+    EXPECT_EQ(
+        confirmOnce(token.id,
+                    {fixture("kr-a.p12"), QString::fromLatin1(kPkcs12Password), kStorage, kStorage},
+                    &stayedOpen),
+        0);
     EXPECT_FALSE(stayedOpen);
     EXPECT_EQ(alerts(), QStringList{QStringLiteral("인증서를 가져오지 못했습니다. / 이 매체에서는 "
                                                    "지원하지 않는 기능입니다.")});
@@ -280,12 +283,12 @@ TEST_F(CertImportControllerTest, ReadsOnlyRegularFilesUpToOneMebibyte) {
     // A link to a regular file is read; one to a folder is not.
     std::filesystem::create_symlink(exact, folder + "/link");
     std::filesystem::resize_file(exact, 10);
-    EXPECT_TRUE(CertImportController::readImportFile(QString::fromStdString(folder + "/link"),
-                                                     &bytes));
+    EXPECT_TRUE(
+        CertImportController::readImportFile(QString::fromStdString(folder + "/link"), &bytes));
     EXPECT_EQ(bytes, QByteArray(10, 'x'));
     std::filesystem::create_directory_symlink(folder, folder + "/dirlink");
-    EXPECT_FALSE(CertImportController::readImportFile(
-        QString::fromStdString(folder + "/dirlink"), &bytes));
+    EXPECT_FALSE(
+        CertImportController::readImportFile(QString::fromStdString(folder + "/dirlink"), &bytes));
 }
 
 TEST_F(CertImportControllerTest, ManagerShowsMessage45OnCancelAndRebuildsTheListOtherwise) {

@@ -606,7 +606,8 @@ void pickInFileDialog(QWidget* dialog, QLineEdit* pathField, const QString& path
                 return;
             }
             typeInto(name, path);
-            EXPECT_TRUE(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+            EXPECT_TRUE(
+                run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
             picked = true;
         },
         15000);

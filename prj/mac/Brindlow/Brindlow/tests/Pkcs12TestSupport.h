@@ -62,9 +62,10 @@ inline bool keyFileOpens(const std::string& keyFile, const QString& password,
 // The public key of a certificate file (DER or PEM), as openssl prints it.
 inline QString certificatePublicKey(const std::string& certificate, bool der = true) {
     QString out;
-    shell(QStringLiteral("openssl x509 -inform \"$2\" -noout -pubkey -in \"$1\""),
-          {QString::fromStdString(certificate), der ? QStringLiteral("DER") : QStringLiteral("PEM")},
-          &out);
+    shell(
+        QStringLiteral("openssl x509 -inform \"$2\" -noout -pubkey -in \"$1\""),
+        {QString::fromStdString(certificate), der ? QStringLiteral("DER") : QStringLiteral("PEM")},
+        &out);
     return out;
 }
 
