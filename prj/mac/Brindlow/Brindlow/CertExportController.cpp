@@ -59,9 +59,8 @@ QString subjectOf(Token* token, const std::string& certID) {
         const int decoded =
             SG_SERVICE_FN(Service, SGX509Certificate_FromBinary)(&certificate, &bytes);
         char text[260] = {};
-        if (decoded == 0)
-            SG_SERVICE_FN(Service, SGX509Certificate_GetEntry)
-            (&certificate, text, sizeof text, SG_X509_ENTRY_SUBJECT, 0);
+        if (decoded == 0) SG_SERVICE_FN(Service, SGX509Certificate_GetEntry)
+        (&certificate, text, sizeof text, SG_X509_ENTRY_SUBJECT, 0);
         text[sizeof text - 1] = '\0';
         SG_SERVICE_FN(Service, SGX509Certificate_Clear)(&certificate);
         // A text cut by the buffer loses its last, partial character.
@@ -69,6 +68,16 @@ QString subjectOf(Token* token, const std::string& certID) {
     }
     Token::freeMemory(der, length);
     return subject;
+}
+
+// What notice 41 adds: a wrong password is the user's to correct, a file that could not be
+// written is not.
+QString failureNote(int result, bool written) {
+    if (result == 0 && !written) return messageText(kMsgFileNotSaved);
+    if (result == TOKEN_ERR_WRONG_PIN || result == TOKEN_ERR_KM_WRONG_PIN ||
+        result == TOKEN_ERR_KEY_DECRYPT)
+        return reasonText(kReasonWrongPassword);
+    return isNotSupported(result) ? notSupportedText() : QString();
 }
 
 }  // namespace
@@ -233,11 +242,12 @@ void CertExportController::confirm() {
     else if (token != nullptr)
         result =
             token->exportPFX(&pfx, &pfxLength, &handler, certID_.c_str(), certID_.c_str(), false);
-    if (result == 0 && writeOwnerOnlyFile(ui_->pathTextField->text(), pfx, pfxLength))
+    const bool written =
+        result == 0 && writeOwnerOnlyFile(ui_->pathTextField->text(), pfx, pfxLength);
+    if (written)
         brindlow::ui::showNotice(this, messageText(kMsgExportDone));
     else
-        brindlow::ui::showNotice(this, messageText(kMsgPkcs12Failed),
-                                 isNotSupported(result) ? notSupportedText() : QString());
+        brindlow::ui::showNotice(this, messageText(kMsgPkcs12Failed), failureNote(result, written));
     // The token's bytes are overwritten before they are freed.
     Token::freeMemory(pfx, pfxLength);
     stopModalWithCode(0);

@@ -249,19 +249,22 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
         std::fclose(f);
     }
     const std::string hong = itemOf(QStringLiteral("홍길동()0011"));
+    const QString notSaved = kFailed + QStringLiteral(" / 파일을 저장하지 못했습니다.");
     struct Case {
         const char* what;
         std::string itemId;
         std::string path;
         QString password;
+        QString shown;
     } cases[] = {
-        {"wrong certificate password", hong, old, QStringLiteral("Wrong#pass123")},
-        {"path is a folder", hong, folder, kKeyPassword},
-        {"empty path", hong, "", kKeyPassword},
-        {"no such folder", hong, folder + "/none/x.pfx", kKeyPassword},
+        {"wrong certificate password", hong, old, QStringLiteral("Wrong#pass123"),
+         kFailed + QStringLiteral(" / 비밀번호가 일치하지 않습니다.")},
+        {"path is a folder", hong, folder, kKeyPassword, notSaved},
+        {"empty path", hong, "", kKeyPassword, notSaved},
+        {"no such folder", hong, folder + "/none/x.pfx", kKeyPassword, notSaved},
         {"a folder nobody writes in, root included", hong, "/proc/brindlow-export.pfx",
-         kKeyPassword},
-        {"unknown certificate", std::string(40, '0') + "1", old, kKeyPassword},
+         kKeyPassword, notSaved},
+        {"unknown certificate", std::string(40, '0') + "1", old, kKeyPassword, kFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -269,7 +272,7 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
             confirmOnce(0, c.itemId,
                         {QString::fromStdString(c.path), c.password, kFilePassword, kFilePassword}),
             0);
-        EXPECT_EQ(alerts(), QStringList{kFailed});
+        EXPECT_EQ(alerts(), QStringList{c.shown});
         EXPECT_EQ(fileBytes(old), "old");
     }
     if (!root) {
@@ -277,7 +280,7 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
                               {QString::fromStdString(locked + "/x.pfx"), kKeyPassword,
                                kFilePassword, kFilePassword}),
                   0);
-        EXPECT_EQ(alerts(), QStringList{kFailed});
+        EXPECT_EQ(alerts(), QStringList{notSaved});
         EXPECT_TRUE(std::filesystem::is_empty(locked));
     }
     chmod(locked.c_str(), 0700);
@@ -296,7 +299,7 @@ TEST_F(CertExportControllerTest, FailuresShowMessage41AndLeaveNoFileAndNoTempora
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         EXPECT_EQ(code, 0);
-        EXPECT_EQ(alerts(), QStringList{kFailed});
+        EXPECT_EQ(alerts(), QStringList{notSaved});
         EXPECT_EQ(fileBytes(old), "old");
     }
     // Nothing but what was there before: no temporary of a failed write.
@@ -448,5 +451,5 @@ TEST_F(CertExportControllerTest, ManagerShowsMessage35WhenTheDialogIsCancelled) 
         d->confirm();
     });
     manager.exportCert();
-    EXPECT_EQ(alerts(), QStringList{kFailed});
+    EXPECT_EQ(alerts(), QStringList{kFailed + QStringLiteral(" / 비밀번호가 일치하지 않습니다.")});
 }
