@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "Alert.h"
+#include "CertExportController.h"
+#include "CertImportController.h"
 #include "Images.h"
 #include "ManagerInputPINWindowController.h"
 #include "MediumSelectController.h"
@@ -389,14 +391,25 @@ void CertManagerController::changeCertPassword() {
         showMessage(kMsgPasswordChangeCancelled);
 }
 
-// The PKCS #12 import and export dialogs need the token's PKCS #12 operations, which no medium
-// offers yet: the actions say so instead of opening a dialog that could only fail.
 void CertManagerController::importCert() {
-    showMessage(kMsgImportFailed, notSupportedText());
+    int code = brindlow::ui::ModalWindowController::kCancelCode;
+    {
+        CertImportController dialog(selectedTokenID_, this);
+        brindlow::ui::centerOf(&dialog, this);
+        code = dialog.runModal();
+    }
+    if (code == brindlow::ui::ModalWindowController::kCancelCode) {
+        showMessage(kMsgImportCancelled);
+        return;
+    }
+    rebuildList();
 }
 
 void CertManagerController::exportCert() {
     const std::string itemId = selectedItemIdOrNotice();
     if (itemId.empty()) return;
-    showMessage(kMsgPkcs12Failed, notSupportedText());
+    CertExportController dialog(selectedTokenID_, itemId, this);
+    brindlow::ui::centerOf(&dialog, this);
+    if (dialog.runModal() == brindlow::ui::ModalWindowController::kCancelCode)
+        showMessage(kMsgExportCancelled);
 }

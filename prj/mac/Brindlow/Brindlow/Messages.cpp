@@ -23,6 +23,10 @@ QString asciiOnlyText() {
     return QStringLiteral("새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 있습니다.");
 }
 
+QString passwordTooLongText() {
+    return QStringLiteral("암호는 127바이트를 넘을 수 없습니다.");
+}
+
 bool isNotSupported(int tokenResult) {
     return tokenResult == TOKEN_ERR_INIT_NOT_SUPPORTED || tokenResult == TOKEN_ERR_NOT_SUPPORTED ||
            tokenResult == TOKEN_ERR_SETPIN_NOT_SUPPORTED;

@@ -17,11 +17,17 @@ enum AppMessage : int {
     kMsgDeleteDone = 30,
     kMsgDeleteFailed = 31,
     kMsgDeleteCancelled = 32,
+    kMsgExportDone = 34,
     kMsgExportCancelled = 35,
+    kMsgExportPasswordMissing = 36,
     kMsgPkcs12Failed = 41,
     kMsgFileNotSaved = 42,
+    kMsgImportDone = 44,
     kMsgImportCancelled = 45,
+    kMsgImportPasswordMissing = 46,
+    kMsgImportWrongPassword = 47,
     kMsgCertificateFileNotRead = 52,
+    kMsgNotCertificateFile = 53,
     kMsgImportFailed = 54,
 };
 
@@ -40,6 +46,8 @@ QString reasonText(int reason);
 
 // The note beside a refused new password that is not printable ASCII.
 QString asciiOnlyText();
+// The note beside a refused password longer than a token takes.
+QString passwordTooLongText();
 
 // Whether a token's result says the medium does not support the operation, and the note that
 // an alert then adds.

@@ -82,11 +82,13 @@ file(MAKE_DIRECTORY ${_app_artifacts})
 add_executable(brindlow_bundle_tests tests/app/e2e/BundleEndToEnd.cpp
                tests/app/ShellTestSupport.cpp)
 target_include_directories(brindlow_bundle_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/app)
-target_link_libraries(brindlow_bundle_tests PRIVATE Qt6::Gui GTest::gtest GTest::gtest_main)
+target_link_libraries(brindlow_bundle_tests PRIVATE Qt6::Gui GTest::gtest GTest::gtest_main
+                      brindlow_testkit)
 target_compile_definitions(brindlow_bundle_tests PRIVATE
   BRINDLOW_APP_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/app/data"
   BRINDLOW_APP_BUNDLE="${BRINDLOW_APP_BUNDLE}"
   BRINDLOW_E2E_ARTIFACTS="${_app_artifacts}"
+  BRINDLOW_BUILD_DIR="${CMAKE_BINARY_DIR}"
   BRINDLOW_LSAN_SUPPRESSIONS="${CMAKE_SOURCE_DIR}/.ci/lsan.supp")
 add_dependencies(brindlow_bundle_tests Brindlow brindlow_bundle_resources)
 set_target_properties(brindlow_bundle_tests PROPERTIES CROSSCOMPILING_EMULATOR

@@ -572,13 +572,3 @@ TEST_F(CertManagerControllerTest, TheDiskTokenDeletesAndCopiesForReal) {
     EXPECT_EQ(copyFirstRowTo(QStringLiteral("EMPTYVOL"), QStringLiteral("Brindlow#1234")),
               QStringList{QStringLiteral("인증서 복사가 완료되었습니다.")});
 }
-
-TEST_F(CertManagerControllerTest, ImportAndExportSayTheMediaCannotDoThemYet) {
-    manager->importCert();
-    EXPECT_EQ(alertLines(),
-              QStringList{QStringLiteral("인증서를 가져오지 못했습니다. / ") + kNotSupported});
-    table->selectRowAlone(0);
-    manager->exportCert();
-    EXPECT_EQ(alertLines(),
-              QStringList{QStringLiteral("PKCS#12 생성에 실패했습니다. / ") + kNotSupported});
-}

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "PkiCache.h"
 #include "ShellTestSupport.h"
 
 extern char** environ;
@@ -704,6 +705,129 @@ TEST_F(BundleEndToEnd, CopiesAndDeletesACertificateWithTheMouseAndKeyboard) {
     answerAlert("Return", "delete-done.png");
     EXPECT_FALSE(exists(holder));
     EXPECT_TRUE(exists(copied + "/signCert.der"));
+
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Down Return");
+    EXPECT_TRUE(exitedCleanly(app_.waitExit(30s))) << app_.report();
+}
+
+// ---- PKCS #12 import and export in the bundle --------------------------------------------------
+
+TEST_F(BundleEndToEnd, ImportsAndExportsPkcs12FilesWithTheKeyboard) {
+    const fs::path kit = testkit::cachedPki("pkcs12");
+    ASSERT_FALSE(kit.empty()) << "the kit's PKCS #12 files were not made";
+    startApp();
+    std::optional<Window> padlock;
+    ASSERT_TRUE(waitUntil([&] { return (padlock = fallbackWindow()).has_value(); }, 30s))
+        << app_.report();
+    ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
+    keys("Down Down Return");
+    std::optional<Window> manager;
+    ASSERT_TRUE(
+        waitUntil([&] { return (manager = windowNamed("인증서 관리자")).has_value(); }, 15s))
+        << app_.report();
+    const std::string npki = folders_.home + "/Library/Preferences/NPKI";
+    const std::string hong = npki + "/yessign/USER/cn=hong,o=yessign,c=kr";
+    auto holders = [&] {
+        std::vector<std::string> out;
+        for (const auto& entry : fs::recursive_directory_iterator(npki))
+            if (entry.path().filename() == "signCert.der")
+                out.push_back(entry.path().parent_path().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto before = holders();
+    std::vector<std::string> known = {padlock->id, manager->id};
+    auto press = [&](int button) {
+        click(manager->frame.x + kFirstRowX, manager->frame.y + kFirstRowY, 1);
+        click(manager->frame.x + manager->frame.width * (2 * button - 1) / 12,
+              manager->frame.y + manager->frame.height - kButtonRowFromBottom, 1);
+    };
+    auto answerAlert = [&](const char* picture) {
+        std::optional<Window> alert;
+        ASSERT_TRUE(waitUntil([&] { return (alert = otherWindow(known)).has_value(); }, 30s))
+            << app_.report();
+        screenshot(picture, alert->frame);
+        const std::string id = alert->id;
+        keys("Return");
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (const Window& w : applicationWindows())
+                    if (w.id == id) return false;
+                return true;
+            },
+            15s));
+    };
+
+    // Import: the path picked in the real file dialog (typed, then Return), the file's password
+    // kept for the keys with "same password".
+    press(5);
+    std::optional<Window> dialog;
+    ASSERT_TRUE(
+        waitUntil([&] { return (dialog = windowNamed("인증서 가져오기")).has_value(); }, 15s))
+        << app_.report();
+    known.push_back(dialog->id);
+    click(dialog->frame.x + dialog->frame.width / 2, dialog->frame.y + kFirstFieldY, 1);
+    keys("Tab space");
+    std::optional<Window> panel;
+    ASSERT_TRUE(waitUntil([&] { return (panel = otherWindow(known)).has_value(); }, 15s))
+        << app_.report();
+    ASSERT_TRUE(runCommand("xdotool windowfocus " + panel->id));
+    ASSERT_TRUE(runCommand("xdotool type --delay 30 '" + (kit / "kr-a.p12").string() + "'"));
+    screenshot("import-typed-path.png", panel->frame);
+    keys("Return");
+    const std::string panelId = panel->id;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const Window& w : applicationWindows())
+                if (w.id == panelId) return false;
+            return true;
+        },
+        15s))
+        << app_.report();
+    // A click on the path's label gives the dialog the keyboard again; its focus is still on
+    // the button, and the file's password field is next.
+    click(dialog->frame.x + 20, dialog->frame.y + kFirstFieldY, 1);
+    keys("Tab");
+    ASSERT_TRUE(runCommand("xdotool type --delay 30 'q1w2e3r4!@'"));
+    keys("Tab space");
+    screenshot("import-dialog.png", dialog->frame);
+    keys("Return");
+    answerAlert("import-done.png");
+    ASSERT_TRUE(waitUntil([&] { return !windowNamed("인증서 가져오기").has_value(); }, 15s));
+    known.pop_back();
+    const auto after = holders();
+    ASSERT_EQ(after.size(), before.size() + 1) << app_.report();
+    std::string imported;
+    for (const std::string& folder : after)
+        if (std::find(before.begin(), before.end(), folder) == before.end()) imported = folder;
+    EXPECT_EQ(readFile(imported + "/signCert.der"), readFile((kit / "kr/sign.der").string()));
+    EXPECT_TRUE(opensWithCertificateKey(imported + "/signPri.key", "q1w2e3r4!@",
+                                        imported + "/signCert.der"));
+
+    // Export of the first row to the default path: the common name in the home folder (this
+    // home has no desktop folder), under the certificate's own password.
+    press(6);
+    ASSERT_TRUE(
+        waitUntil([&] { return (dialog = windowNamed("인증서 내보내기")).has_value(); }, 15s))
+        << app_.report();
+    known.push_back(dialog->id);
+    click(dialog->frame.x + dialog->frame.width * 2 / 3, dialog->frame.y + kFirstFieldY, 1);
+    ASSERT_TRUE(runCommand("xdotool type --delay 30 'Brindlow#1234'"));
+    keys("Tab space");
+    screenshot("export-dialog.png", dialog->frame);
+    keys("Return");
+    answerAlert("export-done.png");
+    const std::string file = folders_.home + "/홍길동()0011.pfx";
+    ASSERT_TRUE(exists(file)) << app_.report();
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    const std::string info = capture("openssl pkcs12 -info -nodes -in '" + file +
+                                     "' -passin 'pass:Brindlow#1234' 2>/dev/null");
+    EXPECT_TRUE(contains(info, "BEGIN PRIVATE KEY")) << info;
+    const std::string certificate =
+        capture("openssl x509 -inform DER -in '" + hong + "/signCert.der'");
+    EXPECT_TRUE(!certificate.empty() && contains(info, certificate)) << info;
 
     ASSERT_TRUE(openMenuAt(padlock->frame.centerX(), padlock->frame.centerY(), 1));
     keys("Down Down Down Return");

@@ -1,0 +1,210 @@
+#include "CertImportController.h"
+
+#include <QCheckBox>
+#include <QHideEvent>
+#include <QLineEdit>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Alert.h"
+#include "FilePanel.h"
+#include "Messages.h"
+#include "PasswordEntry.h"
+#include "Token.h"
+#include "TokenManagerUtil.h"
+#include "TokenMaster.h"
+#include "ui_CertImportWindow.h"
+
+using brindlow::ui::PasswordEntry;
+
+namespace {
+
+Token* tokenWithID(uint32_t tokenID) {
+    try {
+        TokenMaster* master = TokenManagerUtil::getTokenMaster();
+        Token* token = nullptr;
+        if (master == nullptr || master->getToken(tokenID, &token) != 0) return nullptr;
+        return token;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// What the notice after a failed import adds: the medium cannot import, or could not write.
+QString failureNote(int result) {
+    if (isNotSupported(result)) return notSupportedText();
+    if (result == TOKEN_ERR_WRITE || result == TOKEN_ERR_WRITE_FILE ||
+        result == TOKEN_ERR_WRITE_REFUSED)
+        return messageText(kMsgFileNotSaved);
+    return {};
+}
+
+// The file's bytes are wiped when they go: they hold the keys, if only encrypted.
+struct FileBytes {
+    ~FileBytes() {
+        if (!bytes.isEmpty()) wipeBytes(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    }
+    QByteArray bytes;
+};
+
+}  // namespace
+
+CertImportController::CertImportController(uint32_t tokenID, QWidget* parent)
+    : brindlow::ui::ModalWindowController(parent),
+      ui_(std::make_unique<Ui::CertImportWindow>()),
+      tokenID_(tokenID) {
+    ui_->setupUi(this);
+    useSamePassword_ = false;
+}
+
+CertImportController::~CertImportController() = default;
+
+QLineEdit* CertImportController::pfxPassTextField() const {
+    return ui_->pfxPassTextField;
+}
+QLineEdit* CertImportController::pass1TextField() const {
+    return ui_->pass1TextField;
+}
+QLineEdit* CertImportController::pass2TextField() const {
+    return ui_->pass2TextField;
+}
+QLineEdit* CertImportController::pathTextField() const {
+    return ui_->pathTextField;
+}
+QCheckBox* CertImportController::useSamePasswordCheckBox() const {
+    return ui_->useSamePasswordCheckBox;
+}
+
+bool CertImportController::readImportFile(const QString& path, QByteArray* bytes) {
+    bytes->clear();
+    if (path.isEmpty()) return false;
+    const QByteArray name = path.toUtf8();
+    if (name.contains('\0')) return false;
+    // Non-blocking, so that a pipe cannot hold the dialog; only a regular file is read.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileSize;
+    if (ok) {
+        // The file may grow while it is read: one byte more than allowed tells.
+        bytes->resize(kMaxFileSize + 1);
+        qint64 total = 0;
+        while (total < bytes->size()) {
+            const ssize_t n =
+                ::read(fd, bytes->data() + total, static_cast<std::size_t>(bytes->size() - total));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            total += n;
+        }
+        if (total > kMaxFileSize) ok = false;
+        if (ok) {
+            bytes->truncate(total);
+        } else {
+            wipeBytes(bytes->data(), static_cast<std::size_t>(bytes->size()));
+            bytes->clear();
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+void CertImportController::refuse(int reason, const QString& note) {
+    brindlow::ui::showNotice(this, reasonText(reason), note);
+}
+
+void CertImportController::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous()) {
+        ui_->pfxPassTextField->clear();
+        ui_->pass1TextField->clear();
+        ui_->pass2TextField->clear();
+    }
+    brindlow::ui::ModalWindowController::hideEvent(event);
+}
+
+void CertImportController::setCheckBox() {
+    const bool same = ui_->useSamePasswordCheckBox->isChecked();
+    ui_->pass1TextField->setEnabled(!same);
+    ui_->pass2TextField->setEnabled(!same);
+    useSamePassword_ = same;
+}
+
+void CertImportController::selectFile() {
+    const QString path = brindlow::ui::runOpenPanel(this);
+    if (!path.isEmpty()) ui_->pathTextField->setText(path);
+}
+
+void CertImportController::confirm() {
+    PasswordEntry filePassword(ui_->pfxPassTextField);
+    PasswordEntry pass1(ui_->pass1TextField);
+    PasswordEntry pass2(ui_->pass2TextField);
+
+    if (filePassword.empty()) {
+        brindlow::ui::showNotice(this, messageText(kMsgImportPasswordMissing));
+        return;
+    }
+    if (filePassword.tooLong()) {
+        refuse(kReasonInvalidInput, passwordTooLongText());
+        return;
+    }
+
+    // The password the keys are stored under.
+    PasswordEntry* storage = &pass1;
+    if (useSamePassword_) {
+        storage = &filePassword;
+    } else {
+        const int reason =
+            TokenManagerUtil::checkPIN(pass1.data(), pass1.length(), pass2.data(), pass2.length());
+        if (reason != 0) {
+            refuse(reason);
+            return;
+        }
+    }
+    if (storage->tooLong()) {
+        refuse(kReasonInvalidInput, passwordTooLongText());
+        return;
+    }
+    if (!brindlow::ui::printableAscii(storage->bytes)) {
+        refuse(kReasonInvalidInput, asciiOnlyText());
+        return;
+    }
+
+    Token* token = tokenWithID(tokenID_);
+    FileBytes file;
+    if (!readImportFile(ui_->pathTextField->text(), &file.bytes)) {
+        brindlow::ui::showNotice(this, messageText(kMsgCertificateFileNotRead));
+        stopModalWithCode(0);
+        return;
+    }
+
+    // The token keeps the storage password for the keys it writes until importFinal. When it
+    // cannot open an import, nothing is imported.
+    const int opened = token != nullptr
+                           ? token->importInit(storage->udata(), storage->bytes.size(), nullptr,
+                                               InputPINHandler::PURPOSE_IMPORT)
+                           : static_cast<int>(TOKEN_ERR_NO_TOKEN);
+    if (opened != 0) {
+        brindlow::ui::showNotice(this, messageText(kMsgImportFailed), failureNote(opened));
+        stopModalWithCode(0);
+        return;
+    }
+    const int result = token->importPFX(filePassword.udata(), filePassword.bytes.size(),
+                                        reinterpret_cast<unsigned char*>(file.bytes.data()),
+                                        static_cast<unsigned long>(file.bytes.size()), 0);
+    if (result == 0)
+        brindlow::ui::showNotice(this, messageText(kMsgImportDone));
+    else if (result == TOKEN_ERR_PFX_INTEGRITY)
+        brindlow::ui::showNotice(this, messageText(kMsgImportWrongPassword));
+    else
+        brindlow::ui::showNotice(this, messageText(kMsgNotCertificateFile), failureNote(result));
+    token->importFinal();
+    stopModalWithCode(0);
+}
+
+void CertImportController::cancel() {
+    stopModalWithCode(kCancelCode);
+}
