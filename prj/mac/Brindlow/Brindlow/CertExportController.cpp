@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "Alert.h"
 #include "ExportPINHandler.h"
 #include "FilePanel.h"
@@ -41,6 +43,7 @@ Token* tokenWithID(uint32_t tokenID) {
 
 // The longest file name most file systems take, in bytes.
 constexpr qsizetype kMaxFileNameBytes = 255;
+constexpr size_t kSubjectBufferSize = 8192;
 
 // The subject text of the certificate with that item id; empty when it cannot be read.
 QString subjectOf(Token* token, const std::string& certID) {
@@ -58,13 +61,16 @@ QString subjectOf(Token* token, const std::string& certID) {
         SGBinary bytes = {der, static_cast<uint32_t>(length)};
         const int decoded =
             SG_SERVICE_FN(Service, SGX509Certificate_FromBinary)(&certificate, &bytes);
-        char text[260] = {};
+        // Room for a long subject: a 260-byte text left long common names without a default
+        // path; the file name is cut to its own limit afterwards.
+        std::vector<char> text(kSubjectBufferSize, '\0');
         if (decoded == 0) SG_SERVICE_FN(Service, SGX509Certificate_GetEntry)
-        (&certificate, text, sizeof text, SG_X509_ENTRY_SUBJECT, 0);
-        text[sizeof text - 1] = '\0';
+        (&certificate, text.data(), static_cast<unsigned int>(text.size()), SG_X509_ENTRY_SUBJECT,
+         0);
+        text.back() = '\0';
         SG_SERVICE_FN(Service, SGX509Certificate_Clear)(&certificate);
         // A text cut by the buffer loses its last, partial character.
-        subject = brindlow::ui::stringFromUtf8Field(text, sizeof text);
+        subject = brindlow::ui::stringFromUtf8Field(text.data(), text.size());
     }
     Token::freeMemory(der, length);
     return subject;

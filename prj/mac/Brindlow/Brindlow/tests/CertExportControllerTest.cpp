@@ -346,6 +346,18 @@ TEST_F(CertExportControllerTest, DefaultPathIsTheCommonNameInTheDesktopFolder) {
         << shown.toStdString();
     EXPECT_FALSE(markupName.contains(QLatin1Char('\n')));
     EXPECT_FALSE(markupName.contains(QLatin1Char('\\')));
+    // Every certificate of the medium gets a path there, the 120-syllable common name under a
+    // 600-character unit too.
+    bool sawLongName = false;
+    for (const auto& row : rows) {
+        confirmOnce(0, row.itemId, {}, nullptr, &shown);
+        EXPECT_EQ(QFileInfo(shown).dir().path(), desktop) << row.itemId;
+        EXPECT_TRUE(shown.endsWith(QStringLiteral(".pfx"))) << row.itemId;
+        EXPECT_LE(QFileInfo(shown).fileName().toUtf8().size(), 255) << row.itemId;
+        sawLongName =
+            sawLongName || QFileInfo(shown).fileName().startsWith(QString(80, QChar(0xAC00)));
+    }
+    EXPECT_TRUE(sawLongName);
     // A certificate the medium does not have leaves the field as the form has it.
     confirmOnce(0, std::string(40, '0') + "1", {}, nullptr, &shown);
     EXPECT_TRUE(shown.isEmpty());
