@@ -208,8 +208,9 @@ class TOKEN_EXPORT Token {
     // key-management pair; a failure takes back what the open import wrote (the disk token's
     // import undoes the open import when it fails). 0 only when at least one pair was imported;
     // 1031 wrong password; 1032 not DER; 1030 any other PKCS #12 failure, a file without any
-    // certificate with its key, or pairs that would take the same file names; 1327 a key that is
-    // no PrivateKeyInfo; import's codes.
+    // certificate with its key, pairs that would take the same file names, or an RSA key whose
+    // modulus or public exponent is not its certificate's (KCDSA keys are not checked); 1327 a
+    // key that is no PrivateKeyInfo; import's codes.
     int importPFX(unsigned char* password, unsigned long passwordLength, unsigned char* pfx,
                   unsigned long pfxLength, unsigned int keepNewer);
     // The pair of pairItemId (and, for a signing pair, its key-management pair) as a PKCS #12

@@ -10,7 +10,9 @@
 
 #include "Logger.h"
 #include "SGPKCS12.h"
+#include "SGRSA.h"
 #include "SGRandom.h"
+#include "TokenCertificate.h"
 #include "TokenCodec.h"
 #include "TokenKeys.h"
 #include "TokenLog.h"
@@ -18,6 +20,8 @@
 #include "Util.h"
 
 using namespace brindlow::token::keys;
+using brindlow::token::certificatesReady;
+using brindlow::token::DecodedCertificate;
 
 namespace {
 
@@ -82,7 +86,55 @@ bool pfxReady() {
     return pkcs8Ready() && TM_SERVICE_READY(SGPKCS12PFX_Decode) &&
            TM_SERVICE_READY(SGPKCS12PFX_GetCertificateAndKey) &&
            TM_SERVICE_READY(SGPKCS12PFX_Clear) && TM_SERVICE_READY(SGPKCS12PFX_Encode) &&
-           TM_SERVICE_READY(SGPKCS12PFX_AddCertificateAndKey) && TM_CRYPTO_READY(SGRandom_bytes);
+           TM_SERVICE_READY(SGPKCS12PFX_AddCertificateAndKey) && TM_CRYPTO_READY(SGRandom_bytes) &&
+           certificatesReady() && TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo) &&
+           TM_CRYPTO_READY(SGRSAPrivateKey_Decode) && TM_CRYPTO_READY(SGRSAPrivateKey_GetItem) &&
+           TM_CRYPTO_READY(SGRSAPrivateKey_Free) && TM_CRYPTO_READY(SGRSAPublicKey_Decode) &&
+           TM_CRYPTO_READY(SGRSAPublicKey_GetItem) && TM_CRYPTO_READY(SGRSAPublicKey_Free);
+}
+
+// One item of an RSA key as minimal big-endian bytes; empty when the key lacks it.
+template <typename Key, typename GetItem>
+std::vector<unsigned char> rsaItem(const Key& key, GetItem getItem, int item, size_t room) {
+    std::vector<unsigned char> bytes(room);
+    unsigned int length = static_cast<unsigned int>(room);
+    if (getItem(bytes.data(), &length, &key, item) != 0 || length == 0 || length > room) return {};
+    bytes.resize(length);
+    return bytes;
+}
+
+// Whether an RSA key (the RSAPrivateKey of a PrivateKeyInfo) belongs to the certificate: the
+// same modulus and public exponent. A certificate or key the library cannot read at all is
+// left to the import step, which reports it with its own code; a certificate whose key is no
+// RSA key cannot hold this one.
+bool rsaKeyFitsCertificate(const SGBinary& privateKey, const SGBinary& certificateDer) {
+    DecodedCertificate certificate;
+    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return true;
+    RsaPrivateKey key;
+    if (!privateKey.data || privateKey.length == 0 || privateKey.length > INT_MAX ||
+        TM_CRYPTO(SGRSAPrivateKey_Decode)(&key.key, privateKey.data,
+                                          static_cast<int>(privateKey.length)) != 0)
+        return true;
+    SGBinary bits{};
+    if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
+                                                       certificate.handle()) != 0 ||
+        !bits.data || !bits.length || bits.length > INT_MAX)
+        return false;
+    RsaPublicKey certified;
+    if (TM_CRYPTO(SGRSAPublicKey_Decode)(&certified.key, bits.data,
+                                         static_cast<int>(bits.length)) != 0)
+        return false;
+    // No item is longer than the encoding it came from.
+    const size_t room = std::max<size_t>(bits.length, privateKey.length);
+    const auto modulus =
+        rsaItem(key.key, TM_CRYPTO(SGRSAPrivateKey_GetItem), SG_RSA_PRIVATE_N, room);
+    const auto exponent =
+        rsaItem(key.key, TM_CRYPTO(SGRSAPrivateKey_GetItem), SG_RSA_PRIVATE_E, room);
+    return !modulus.empty() && !exponent.empty() &&
+           modulus ==
+               rsaItem(certified.key, TM_CRYPTO(SGRSAPublicKey_GetItem), SG_RSA_PUBLIC_N, room) &&
+           exponent ==
+               rsaItem(certified.key, TM_CRYPTO(SGRSAPublicKey_GetItem), SG_RSA_PUBLIC_E, room);
 }
 
 }  // namespace
@@ -277,6 +329,14 @@ int Token::importPFX(unsigned char* password, unsigned long passwordLength, unsi
             TOKEN_FATAL(logger, "%s - PKCS8 encrypted private key info decode failed...(%d)", kName,
                         TOKEN_ERR_PRIVATE_KEY_INFO);
             return TOKEN_ERR_PRIVATE_KEY_INFO;
+        }
+        // A crafted file may pair a certificate with a key of someone else's: the stored pair
+        // would sign nothing its certificate verifies. KCDSA keys are not checked.
+        if (info.record.algorithm == SG_PKCS8_ALGORITHM_RSA &&
+            !rsaKeyFitsCertificate(info.record.privateKey, pair.certificate.bin)) {
+            TOKEN_FATAL(logger, "%s - private key does not match certificate...(%d)", kName,
+                        TOKEN_ERR_PFX_REJECTED);
+            return TOKEN_ERR_PFX_REJECTED;
         }
         try {
             pairs.push_back(std::move(pair));

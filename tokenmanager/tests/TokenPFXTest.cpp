@@ -354,6 +354,37 @@ TEST_F(TokenPFX, RefusedFilesLeaveTheMediumAsItWas) {
     }
 }
 
+TEST_F(TokenPFX, AKeyThatIsNotItsCertificatesIsRefusedBeforeAnythingIsWritten) {
+    // libcrypto puts any key beside any certificate; openssl's own export refuses to.
+    const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "sign"};
+    const struct {
+        const char* what;
+        std::vector<PairFiles> pairs;
+    } cases[] = {
+        {"the signing certificate with the key-management key",
+         {{kr() / "sign.pem", kr() / "km.key", "x"}}},
+        {"a sound signing pair, then its key-management certificate with the signing key",
+         {sign, {kr() / "km.pem", kr() / "sign.key", "km"}}},
+        {"a sound pair, then another holder's certificate with this holder's key",
+         {sign, {material() / "sign.pem", kr() / "km.key", "other"}}},
+    };
+    // The holder's earlier pair, which the sound pair of a file would replace.
+    fs::create_directories(medium.holder());
+    for (const char* name : {"signPri.key", "kmPri.key"})
+        testkit::writeBytes(medium.holder() / name, testkit::readBytes(kr() / name));
+    testkit::writeBytes(medium.holder() / "signCert.der", testkit::readBytes(kr() / "older.der"));
+    testkit::writeBytes(medium.holder() / "kmCert.der", testkit::readBytes(kr() / "km.der"));
+    const auto before = snapshot(medium.base());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes pfx = buildFile(c.pairs);
+        ASSERT_FALSE(pfx.empty());
+        EXPECT_EQ(medium.importFile(pfx), 1030);
+        EXPECT_EQ(snapshot(medium.base()), before);
+        EXPECT_FALSE(fs::exists(medium.holder(kChainHolder)));
+    }
+}
+
 TEST_F(TokenPFX, TwoPairsOfOneHolderTakeTheirOwnNamesInEitherOrder) {
     const std::string signPub = publicKeyOfCertificate(kr() / "sign.der");
     const std::string kmPub = publicKeyOfCertificate(kr() / "km.der");
@@ -572,6 +603,8 @@ TEST_F(TokenPFX, PasswordsNeverReachTheLog) {
         {
             Medium m;
             c.expect(m.importFile(file("kr-a.p12"), "wrongFilePw1") == 1031, "wrong password");
+            c.expect(m.importFile(buildFile({{kr() / "sign.pem", kr() / "km.key", "x"}})) == 1030,
+                     "a foreign key");
             c.expect(m.importFile(file("kr-a.p12")) == 0, "imported");
             const auto rows = m.list();
             c.expect(rows.size() == 1, "listed");
@@ -598,6 +631,9 @@ TEST_F(TokenPFX, PasswordsNeverReachTheLog) {
             for (const auto& f : fs::directory_iterator(month.path()))
                 text += testkit::readText(f.path());
         c.expect(text.find("importPFX") != std::string::npos, "the log was written");
+        c.expect(text.find("importPFX - private key does not match certificate...(1030)") !=
+                     std::string::npos,
+                 "the foreign key was logged");
         for (const std::string& secret : {kFilePassword, kStorage, kOutPassword,
                                           std::string("wrongFilePw1"), std::string("wrongKeyPw2")})
             c.expect(text.find(secret) == std::string::npos, "not logged: " + secret);
