@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Alert.h"
+#include "CertManagerController.h"
 #include "ExportPINHandler.h"
 #include "FilePanel.h"
 #include "Messages.h"
@@ -22,24 +23,12 @@
 #include "SGX509Certificate.h"
 #include "Token.h"
 #include "TokenManagerUtil.h"
-#include "TokenMaster.h"
 #include "UIString.h"
 #include "ui_CertExportWindow.h"
 
 using brindlow::ui::PasswordEntry;
 
 namespace {
-
-Token* tokenWithID(uint32_t tokenID) {
-    try {
-        TokenMaster* master = TokenManagerUtil::getTokenMaster();
-        Token* token = nullptr;
-        if (master == nullptr || master->getToken(tokenID, &token) != 0) return nullptr;
-        return token;
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 // The longest file name most file systems take, in bytes.
 constexpr qsizetype kMaxFileNameBytes = 255;
@@ -174,7 +163,7 @@ bool CertExportController::writeOwnerOnlyFile(const QString& path, const unsigne
 }
 
 void CertExportController::windowDidLoad() {
-    const QString subject = subjectOf(tokenWithID(tokenID_), certID_);
+    const QString subject = subjectOf(CertManagerController::tokenWithID(tokenID_), certID_);
     if (subject.isEmpty()) return;  // the interface file's path stays
     ui_->pathTextField->setText(desktopFolder() + QLatin1Char('/') + defaultFileName(subject));
 }
@@ -238,7 +227,7 @@ void CertExportController::confirm() {
         return;
     }
 
-    Token* token = tokenWithID(tokenID_);
+    Token* token = CertManagerController::tokenWithID(tokenID_);
     ExportPINHandler handler;
     int result = TOKEN_ERR_NO_TOKEN;
     unsigned char* pfx = nullptr;

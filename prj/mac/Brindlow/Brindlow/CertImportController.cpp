@@ -4,35 +4,19 @@
 #include <QHideEvent>
 #include <QLineEdit>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "Alert.h"
+#include "CertManagerController.h"
 #include "FilePanel.h"
 #include "Messages.h"
 #include "PasswordEntry.h"
 #include "Token.h"
 #include "TokenManagerUtil.h"
-#include "TokenMaster.h"
+#include "Util.h"
 #include "ui_CertImportWindow.h"
 
 using brindlow::ui::PasswordEntry;
 
 namespace {
-
-Token* tokenWithID(uint32_t tokenID) {
-    try {
-        TokenMaster* master = TokenManagerUtil::getTokenMaster();
-        Token* token = nullptr;
-        if (master == nullptr || master->getToken(tokenID, &token) != 0) return nullptr;
-        return token;
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 // What the notice after a failed import adds: the medium cannot import, or could not write.
 QString failureNote(int result) {
@@ -81,36 +65,17 @@ QCheckBox* CertImportController::useSamePasswordCheckBox() const {
 
 bool CertImportController::readImportFile(const QString& path, QByteArray* bytes) {
     bytes->clear();
-    if (path.isEmpty()) return false;
     const QByteArray name = path.toUtf8();
     if (name.contains('\0')) return false;
-    // Non-blocking, so that a pipe cannot hold the dialog; only a regular file is read.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat info = {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileSize;
-    if (ok) {
-        // The file may grow while it is read: one byte more than allowed tells.
-        bytes->resize(kMaxFileSize + 1);
-        qint64 total = 0;
-        while (total < bytes->size()) {
-            const ssize_t n =
-                ::read(fd, bytes->data() + total, static_cast<std::size_t>(bytes->size() - total));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            total += n;
-        }
-        if (total > kMaxFileSize) ok = false;
-        if (ok) {
-            bytes->truncate(total);
-        } else {
-            wipeBytes(bytes->data(), static_cast<std::size_t>(bytes->size()));
-            bytes->clear();
-        }
-    }
-    ::close(fd);
-    return ok;
+    unsigned char* data = nullptr;
+    unsigned int length = 0;
+    if (Util::readChosenFile(name.toStdString(), Util::kMaxPFXFileSize, &data, &length) !=
+        Util::MEDIA_OK)
+        return false;
+    bytes->append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
+    // The copy is what stays; the token's buffer holds the keys too and goes wiped.
+    Token::freeMemory(data, length);
+    return true;
 }
 
 void CertImportController::refuse(int reason, const QString& note) {
@@ -173,7 +138,7 @@ void CertImportController::confirm() {
         return;
     }
 
-    Token* token = tokenWithID(tokenID_);
+    Token* token = CertManagerController::tokenWithID(tokenID_);
     FileBytes file;
     if (!readImportFile(ui_->pathTextField->text(), &file.bytes)) {
         brindlow::ui::showNotice(this, messageText(kMsgCertificateFileNotRead));

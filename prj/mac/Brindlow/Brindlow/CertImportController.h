@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "Util.h"
 #include "WindowController.h"
 
 class QCheckBox;
@@ -26,7 +27,7 @@ class CertImportController : public brindlow::ui::ModalWindowController {
   public:
     // The largest file the dialog reads: PKCS #12 files of a certificate with its keys are a
     // few kilobytes.
-    static constexpr qint64 kMaxFileSize = 1 << 20;
+    static constexpr qint64 kMaxFileSize = Util::kMaxPFXFileSize;
 
     explicit CertImportController(uint32_t tokenID, QWidget* parent = nullptr);
     ~CertImportController() override;

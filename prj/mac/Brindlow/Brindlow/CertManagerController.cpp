@@ -124,7 +124,7 @@ QString CertManagerController::mediumImageName(int tag, bool selected) {
     return {};
 }
 
-Token* CertManagerController::tokenWithID(uint32_t tokenID) const {
+Token* CertManagerController::tokenWithID(uint32_t tokenID) {
     try {
         TokenMaster* master = TokenManagerUtil::getTokenMaster();
         Token* token = nullptr;

@@ -84,13 +84,15 @@ class CertManagerController : public QWidget {
     void showDetailWithRowIndex(int row);
     void didEndCopySelectSheet(int returnCode, const std::string& itemId);
 
+    // The registered token of that id; null when there is none or the registry cannot be built.
+    static Token* tokenWithID(uint32_t tokenID);
+
   private:
     void windowDidLoad();
     void reloadData();
     void rebuildList();
     // The item id of the selected row, or empty after showing notice 20.
     std::string selectedItemIdOrNotice();
-    Token* tokenWithID(uint32_t tokenID) const;
     void showMessage(int code, const QString& informativeText = QString());
     // The notice for a token's result: success or failure, saying so when the medium does not
     // support the operation.
