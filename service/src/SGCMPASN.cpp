@@ -425,15 +425,21 @@ int certReqMessages(Bytes& out, SGCMPContext& c) {
     return 0;
 }
 
+// One RevDetails per listed certificate, each with the reason's bit of ReasonFlags.
 int revReqContent(Bytes& out, const SGCMPContext& c) {
-    CertificateFields f;
-    if (c.oldCertificates.empty() || fieldsOf(f, c.oldCertificates[0]) != 0)
-        return SG_CMP_ERR_OLD_CERTIFICATE;
+    if (c.oldCertificates.empty()) return SG_CMP_ERR_OLD_CERTIFICATE;
     const unsigned bit = static_cast<unsigned>(c.reason);
     Bytes flags(bit / 8 + 1, 0);
     flags.back() = static_cast<unsigned char>(0x80 >> (bit % 8));
-    out = seq({seq(
-        {seq({tlv(0x81, contentsOf(f.serial)), ctx(3, f.issuer)}), bits(flags, 7 - bit % 8)})});
+    const Bytes reason = bits(flags, 7 - bit % 8);
+    Bytes details;
+    for (const Bytes& certificate : c.oldCertificates) {
+        CertificateFields f;
+        if (fieldsOf(f, certificate) != 0) return SG_CMP_ERR_OLD_CERTIFICATE;
+        const Bytes one = seq({seq({tlv(0x81, contentsOf(f.serial)), ctx(3, f.issuer)}), reason});
+        details.insert(details.end(), one.begin(), one.end());
+    }
+    out = tlv(0x30, details);
     return 0;
 }
 
@@ -609,8 +615,9 @@ int decodeKRP(SGCMPContext& c, const KeyRecRepContent_t& body) {
 }
 
 int decodeRP(SGCMPContext& c, const RevRepContent_t& body) {
-    // One answer for the one certificate asked about, and it must be an acceptance.
-    if (body.status.list.count != 1) return SG_CMP_ERR_UNEXPECTED;
+    // One answer per certificate asked about, in order, and every one an acceptance.
+    if (static_cast<size_t>(body.status.list.count) != c.oldCertificates.size())
+        return SG_CMP_ERR_UNEXPECTED;
     for (int i = 0; i < body.status.list.count; ++i) {
         if (!body.status.list.array[i]) return SG_ASN_ERR_MALFORMED;
         if (int r = statusInfo(c, *body.status.list.array[i])) return r;
@@ -716,9 +723,17 @@ int digestOfSignature(int oidId) {
 }
 
 // Revoke has no genp: the reply's signer must be an authority certificate that passes the path
-// check, from the reply's extraCerts or the revoked certificate's issuer in the storage.
+// check, from the reply's extraCerts or the revoked certificate's issuer in the storage, and it
+// must be the issuer of every certificate the reply answers for.
 int verifyRevokeReply(SGCMPContext& c, const PKIMessage_t& m, const Bytes& signature,
                       const Bytes& protectedPart, int digest) {
+    CertificateFields revoked;
+    if (fieldsOf(revoked, c.oldCertificates[0]) != 0) return SG_CMP_ERR_SIGNATURE;
+    for (size_t i = 1; i < c.oldCertificates.size(); ++i) {
+        CertificateFields other;
+        if (fieldsOf(other, c.oldCertificates[i]) != 0 || other.issuer != revoked.issuer)
+            return SG_CMP_ERR_SIGNATURE;
+    }
     std::vector<Bytes> candidates;
     for (int i = 0; m.extraCerts && i < m.extraCerts->list.count; ++i) {
         Bytes der;
@@ -727,8 +742,6 @@ int verifyRevokeReply(SGCMPContext& c, const PKIMessage_t& m, const Bytes& signa
     }
     Bytes issuer = SGCMP_IssuerInStorage(c.oldCertificates[0]);
     if (!issuer.empty()) candidates.push_back(std::move(issuer));
-    CertificateFields revoked;
-    if (fieldsOf(revoked, c.oldCertificates[0]) != 0) return SG_CMP_ERR_SIGNATURE;
     for (const Bytes& candidate : candidates) {
         // The authority's own certificate: the one whose subject issued the revoked one.
         CertificateFields signer;
