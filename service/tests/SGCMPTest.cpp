@@ -173,28 +173,37 @@ Bytes macMessage(const Bytes& body, const Bytes& nonce, const std::vector<std::s
     return seq({header, body, ctx(0, bits(opensslMac(seq({header, body}), code)))});
 }
 
+// Signed with the key by openssl: the algorithm named in the header and the digest used may
+// differ, to make a signature that must not verify.
 Bytes signedMessage(const Bytes& body, const Bytes& nonce, const fs::path& key,
-                    const Bytes& extraCerts = {}) {
-    const Bytes header = replyHeader(kSha256Rsa, nonce, {});
-    return seq({header, body, ctx(0, bits(opensslSign(seq({header, body}), key))),
+                    const Bytes& extraCerts = {}, const Bytes& algorithm = kSha256Rsa,
+                    const char* digest = "-sha256") {
+    const Bytes header = replyHeader(algorithm, nonce, {});
+    return seq({header, body, ctx(0, bits(opensslSign(seq({header, body}), key, digest))),
                 extraCerts.empty() ? Bytes{} : ctx(1, seq({extraCerts}))});
 }
 
-Bytes statusInfo(long status, const std::vector<std::string>& strings = {}) {
+// failInfo: the whole BIT STRING, when there is one.
+Bytes statusInfo(long status, const std::vector<std::string>& strings = {},
+                 const Bytes& failInfo = {}) {
     Bytes t;
     for (const auto& s : strings) {
         const Bytes one = utf8(s);
         t.insert(t.end(), one.begin(), one.end());
     }
-    return seq({integer(status), strings.empty() ? Bytes{} : tlv(0x30, t)});
+    return seq({integer(status), strings.empty() ? Bytes{} : tlv(0x30, t), failInfo});
 }
 
 Bytes genpBody(const Bytes& caCert) {
     return ctx(22, seq({seq({oid("1.3.6.1.5.5.7.4.1"), caCert})}));
 }
 
-Bytes errorBody(long status, const std::vector<std::string>& strings) {
-    return ctx(23, seq({statusInfo(status, strings), integer(77)}));
+// PKIFailureInfo with badRequest (bit 2) and badPOP (bit 9): six unused bits.
+const Bytes kBadRequestAndPop = testkit::unhex("0303062040");
+
+Bytes errorBody(long status, const std::vector<std::string>& strings,
+                const Bytes& failInfo = kBadRequestAndPop) {
+    return ctx(23, seq({statusInfo(status, strings, failInfo), integer(77)}));
 }
 
 // PKCS #7 padding, DES-OFB under the fixed IV, and the key encrypted to the requested key.
@@ -547,6 +556,67 @@ TEST_F(CMP, AnErrorBodyIsARejectionWithItsTexts) {
     EXPECT_EQ(result_.issuedCertificates.tail, nullptr);
 }
 
+TEST_F(CMP, ReplyHeaderTextsReachTheConfAsUtf8) {
+    // EUC-KR made by iconv, not by the converter under test.
+    const Bytes eucKr =
+        sh("printf %s " + testkit::quote("한국 인증") + " | iconv -f UTF-8 -t EUC-KR");
+    ASSERT_EQ(hexOf(eucKr), "C7D1B1B920C0CEC1F5");
+    const std::string received[] = {
+        std::string(eucKr.begin(), eucKr.end()), "인증서 발급",
+        "café",      // UTF-8 C3 A9 would read as the EUC-KR syllable 챕
+        "\xFF\xFE",  // neither UTF-8 nor EUC-KR: kept as it came
+    };
+    Seen seen;
+    ScriptedCA ca(issueScript(seen, [&](const Bytes& r) {
+        return macMessage(answerRequests(r, seen, 1), seen.nonce,
+                          std::vector<std::string>(std::begin(received), std::end(received)));
+    }));
+    SGCMPParameter p = parameters(ca);
+    ASSERT_EQ(SGCMP_Issue(&result_, kRefNum, kCode, &p), 0) << ca.failure();
+    const auto& requests = ca.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    Decoded<PKIMessage_t> conf(&asn_DEF_PKIMessage, requests[2]);
+    ASSERT_TRUE(conf.value);
+    EXPECT_EQ(texts(conf->header.freeText),
+              (std::vector<std::string>{"QV_NEW_MAC", "한국 인증", "인증서 발급", "café",
+                                        "\xFF\xFE", "QV_NEW_MAC"}));
+}
+
+TEST_F(CMP, FailInfoBitsAreKeptByTheirNames) {
+    constexpr long badAlg = 1L << 0, badRequest = 1L << 2, badPOP = 1L << 9;
+    struct Case {
+        const char* what;
+        Bytes message;
+        long failInfo;
+    };
+    const Bytes noProtection = replyHeader({}, {}, {});
+    const Case cases[] = {
+        {"error body, badRequest and badPOP", seq({noProtection, errorBody(2, {})}),
+         badRequest | badPOP},
+        {"error body, badAlg", seq({noProtection, errorBody(2, {}, testkit::unhex("03020780"))}),
+         badAlg},
+        {"error body, set bits among the unused ones",
+         seq({noProtection, errorBody(2, {}, testkit::unhex("030206A1"))}), badAlg},
+        {"rejecting ip, badPOP",
+         macMessage(
+             ctx(1,
+                 seq({seq({seq({integer(0), statusInfo(2, {}, testkit::unhex("0303060040"))})})})),
+             {}, {}),
+         badPOP},
+    };
+    for (const Case& c : cases) {
+        cmp::SGCMPContext context;
+        context.caKind = 1;
+        context.operation = cmp::kIssue;
+        context.state = cmp::kIpExpected;
+        context.connection.socket = -1;
+        context.authorizationCode.bytes.assign(kCode, kCode + std::strlen(kCode));
+        EXPECT_EQ(cmp::SGCMPASN_ReadReply(context, c.message, 0), SG_CMP_ERR_REJECTED) << c.what;
+        EXPECT_EQ(context.failInfo, c.failInfo) << c.what;
+        EXPECT_EQ(context.pkiStatus, 2) << c.what;
+    }
+}
+
 TEST_F(CMP, EndingsAndGuardsOfTheExchange) {
     {  // the genp's certificate does not lead to a trusted root of the NPKI storage
         ScriptedCA ca({reply([](const Bytes&) {
@@ -805,6 +875,36 @@ TEST_F(CMP, RevokeFailsUnlessEachCertificateIsAccepted) {
         EXPECT_EQ(result.issuedCertificates.tail, nullptr) << c.what;
         SGCMPResult_Reset(&result);
         EXPECT_EQ(ca.requests().size(), 1u) << c.what;
+    }
+}
+
+TEST_F(CMP, ReplySignaturesAreCheckedWithTheDigestTheyName) {
+    const Bytes sha384 = seq({oid("1.2.840.113549.1.1.12"), null()});
+    const Bytes sha512 = seq({oid("1.2.840.113549.1.1.13"), null()});
+    struct Case {
+        const char* what;
+        const Bytes& algorithm;
+        const char* digest;  // what openssl signs with
+        int expected;
+    };
+    const Case cases[] = {
+        {"sha384WithRSAEncryption", sha384, "-sha384", 0},
+        {"sha512WithRSAEncryption", sha512, "-sha512", 0},
+        {"sha384 named, SHA-256 signed", sha384, "-sha256", SG_CMP_ERR_SIGNATURE},
+        {"sha512 named, SHA-384 signed", sha512, "-sha384", SG_CMP_ERR_SIGNATURE},
+    };
+    for (const Case& c : cases) {
+        ScriptedCA ca({reply([&](const Bytes& r) {
+            Decoded<PKIMessage_t> m(&asn_DEF_PKIMessage, r);
+            return signedMessage(rpBody({0, 0}), bytesOf(*m->header.senderNonce),
+                                 pkiDir() / "ca.key", caCert(), c.algorithm, c.digest);
+        })});
+        SGCMPParameter p = parameters(ca);
+        OldKeys pair({"sign", "km"});
+        SGCMPResult result{};
+        EXPECT_EQ(SGCMP_Revoke(&result, &pair.certs, &pair.keys, &p, 1), c.expected) << c.what;
+        SGCMPResult_Reset(&result);
+        EXPECT_EQ(ca.failure(), "") << c.what;
     }
 }
 
