@@ -101,8 +101,8 @@ int SGCMP_Issue(SGCMPResult* result, const char* referenceNumber, const char* au
  * DERs; the first certificate and its key are required. */
 int SGCMP_Update(SGCMPResult* result, SGBinaryList* oldCertificates, SGBinaryList* oldPrivateKeys,
                  SGCMPParameter* parameters);
-/* Operation 3: revokes the first certificate (signed with the first private key) for the reason
- * 0 to 8. */
+/* Operation 3: revokes every listed certificate, for the reason 0 to 8, in one request signed
+ * with the first private key; 0 only when the authority accepted each of them. */
 int SGCMP_Revoke(SGCMPResult* result, SGBinaryList* certificates, SGBinaryList* privateKeys,
                  SGCMPParameter* parameters, int reason);
 /* Operation 4: recovers the key-management certificate. */

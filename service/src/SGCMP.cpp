@@ -473,16 +473,21 @@ int SGCMP_Revoke(SGCMPResult* result, SGBinaryList* certificates, SGBinaryList* 
         if (int r = SGCMPContext_Initialize(c, kRevoke, *parameters)) return r;
         if (int r = takeOld(c, certificates, privateKeys)) return r;
         c.reason = reason;
-        SGX509Certificate handle{};
-        SGBinary der{c.oldCertificates[0].data(),
-                     static_cast<uint32_t>(c.oldCertificates[0].size())};
-        int keyKind = 0, keyBytes = 0;
-        int decoded = SGX509Certificate_FromBinary(&handle, &der);
-        if (decoded == 0)
-            decoded =
-                SGX509Certificate_GetPublicKeyInfo(&keyKind, &keyBytes, nullptr, nullptr, &handle);
-        SGX509Certificate_Clear(&handle);
-        if (decoded != 0) return SG_CMP_ERR_REVOKE_CERTIFICATE;
+        // Every listed certificate is asked for, so each must decode before anything is sent;
+        // the first one's key decides the signature.
+        int keyBytes = 0;
+        for (size_t i = 0; i < c.oldCertificates.size(); ++i) {
+            SGX509Certificate handle{};
+            SGBinary der{c.oldCertificates[i].data(),
+                         static_cast<uint32_t>(c.oldCertificates[i].size())};
+            int keyKind = 0;
+            int decoded = SGX509Certificate_FromBinary(&handle, &der);
+            if (decoded == 0 && i == 0)
+                decoded = SGX509Certificate_GetPublicKeyInfo(&keyKind, &keyBytes, nullptr, nullptr,
+                                                             &handle);
+            SGX509Certificate_Clear(&handle);
+            if (decoded != 0) return SG_CMP_ERR_REVOKE_CERTIFICATE;
+        }
         // A 1024-bit key signs with SHA-1, larger keys with SHA-256.
         if (keyBytes <= 128) {
             c.signatureOid = 6;

@@ -31,6 +31,7 @@
 #include "SGCMPConstants.h"
 #include "SGCMPInternal.h"
 #include "SGCipher.h"
+#include "SGCodec.h"
 #include "SGDigest.h"
 #include "SGPKCS1.h"
 #include "SGPKCSError.h"
@@ -425,15 +426,21 @@ int certReqMessages(Bytes& out, SGCMPContext& c) {
     return 0;
 }
 
+// One RevDetails per listed certificate, each with the reason's bit of ReasonFlags.
 int revReqContent(Bytes& out, const SGCMPContext& c) {
-    CertificateFields f;
-    if (c.oldCertificates.empty() || fieldsOf(f, c.oldCertificates[0]) != 0)
-        return SG_CMP_ERR_OLD_CERTIFICATE;
+    if (c.oldCertificates.empty()) return SG_CMP_ERR_OLD_CERTIFICATE;
     const unsigned bit = static_cast<unsigned>(c.reason);
     Bytes flags(bit / 8 + 1, 0);
     flags.back() = static_cast<unsigned char>(0x80 >> (bit % 8));
-    out = seq({seq(
-        {seq({tlv(0x81, contentsOf(f.serial)), ctx(3, f.issuer)}), bits(flags, 7 - bit % 8)})});
+    const Bytes reason = bits(flags, 7 - bit % 8);
+    Bytes details;
+    for (const Bytes& certificate : c.oldCertificates) {
+        CertificateFields f;
+        if (fieldsOf(f, certificate) != 0) return SG_CMP_ERR_OLD_CERTIFICATE;
+        const Bytes one = seq({seq({tlv(0x81, contentsOf(f.serial)), ctx(3, f.issuer)}), reason});
+        details.insert(details.end(), one.begin(), one.end());
+    }
+    out = tlv(0x30, details);
     return 0;
 }
 
@@ -456,6 +463,58 @@ void collectTexts(std::vector<std::string>& into, const PKIFreeText* texts) {
         if (texts->list.array[i]) into.push_back(textOf(*texts->list.array[i]));
 }
 
+// Well-formed UTF-8: shortest forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        size_t more = 0;
+        unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        if (b >= 0xC2 && b <= 0xDF) {
+            more = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2;
+            if (b == 0xE0) low = 0xA0;
+            if (b == 0xED) high = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3;
+            if (b == 0xF0) low = 0x90;
+            if (b == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (s.size() - i <= more) return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if (k == 1 ? next < low || next > high : next < 0x80 || next > 0xBF) return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+// The authorities write header texts in EUC-KR or in UTF-8: UTF-8 stays as it is, EUC-KR is
+// converted, and a text that is neither is kept as received.
+void collectHeaderTexts(std::vector<std::string>& into, const PKIFreeText* texts) {
+    std::vector<std::string> received;
+    collectTexts(received, texts);
+    for (std::string& t : received) {
+        // The converter reads up to the first zero byte: a text holding one is not cut short.
+        char* utf8 = nullptr;
+        if (!isUtf8(t) && t.find('\0') == std::string::npos &&
+            SG_GBW(SGCodecConvertCodeSet)("ko_KR.euc-kr", "ko_KR.UTF-8", t.c_str(), &utf8) == 0 &&
+            utf8) {
+            t = utf8;
+        }
+        if (utf8) SG_GBW(SGMemory_free)(utf8);
+        into.push_back(std::move(t));
+    }
+}
+
 int certificateDer(Bytes& out, const CMPCertificate_t* certificate) {
     SGBinary der{};
     if (SGASN1CObject_Encode(&der, &asn_DEF_CMPCertificate, certificate) != 0)
@@ -465,17 +524,25 @@ int certificateDer(Bytes& out, const CMPCertificate_t* certificate) {
     return 0;
 }
 
+// PKIFailureInfo as a mask: named bit n (badAlg 0, badRequest 2, badPOP 9, ...) is 1 << n.
+// In the BIT STRING bit 0 is the high bit of the first byte; the unused trailing bits are no
+// bits at all.
+long failInfoBits(const PKIFailureInfo_t& s) {
+    long mask = 0;
+    if (s.size <= 0 || !s.buf) return 0;
+    const int used = s.size * 8 - (s.bits_unused & 7);
+    for (int i = 0; i < used && i < 31; ++i)
+        if (s.buf[i / 8] & (0x80 >> (i % 8))) mask |= 1L << i;
+    return mask;
+}
+
 int statusInfo(SGCMPContext& c, const PKIStatusInfo_t& info) {
     long status = 0;
     if (SGASN1CInteger_Get(&status, &info.status) != 0 || status < 0 || status > 6)
         return SG_CMP_ERR_STATUS;
     c.pkiStatus = static_cast<int>(status);
     collectTexts(c.statusTexts, info.statusString);
-    if (info.failInfo) {
-        c.failInfo = 0;
-        for (int i = 0; i < info.failInfo->size * 8 && i < 31; ++i)
-            if (info.failInfo->buf[i / 8] & (0x80 >> (i % 8))) c.failInfo |= 1L << i;
-    }
+    if (info.failInfo) c.failInfo = failInfoBits(*info.failInfo);
     return 0;
 }
 
@@ -609,8 +676,9 @@ int decodeKRP(SGCMPContext& c, const KeyRecRepContent_t& body) {
 }
 
 int decodeRP(SGCMPContext& c, const RevRepContent_t& body) {
-    // One answer for the one certificate asked about, and it must be an acceptance.
-    if (body.status.list.count != 1) return SG_CMP_ERR_UNEXPECTED;
+    // One answer per certificate asked about, in order, and every one an acceptance.
+    if (static_cast<size_t>(body.status.list.count) != c.oldCertificates.size())
+        return SG_CMP_ERR_UNEXPECTED;
     for (int i = 0; i < body.status.list.count; ++i) {
         if (!body.status.list.array[i]) return SG_ASN_ERR_MALFORMED;
         if (int r = statusInfo(c, *body.status.list.array[i])) return r;
@@ -716,9 +784,17 @@ int digestOfSignature(int oidId) {
 }
 
 // Revoke has no genp: the reply's signer must be an authority certificate that passes the path
-// check, from the reply's extraCerts or the revoked certificate's issuer in the storage.
+// check, from the reply's extraCerts or the revoked certificate's issuer in the storage, and it
+// must be the issuer of every certificate the reply answers for.
 int verifyRevokeReply(SGCMPContext& c, const PKIMessage_t& m, const Bytes& signature,
                       const Bytes& protectedPart, int digest) {
+    CertificateFields revoked;
+    if (fieldsOf(revoked, c.oldCertificates[0]) != 0) return SG_CMP_ERR_SIGNATURE;
+    for (size_t i = 1; i < c.oldCertificates.size(); ++i) {
+        CertificateFields other;
+        if (fieldsOf(other, c.oldCertificates[i]) != 0 || other.issuer != revoked.issuer)
+            return SG_CMP_ERR_SIGNATURE;
+    }
     std::vector<Bytes> candidates;
     for (int i = 0; m.extraCerts && i < m.extraCerts->list.count; ++i) {
         Bytes der;
@@ -727,8 +803,6 @@ int verifyRevokeReply(SGCMPContext& c, const PKIMessage_t& m, const Bytes& signa
     }
     Bytes issuer = SGCMP_IssuerInStorage(c.oldCertificates[0]);
     if (!issuer.empty()) candidates.push_back(std::move(issuer));
-    CertificateFields revoked;
-    if (fieldsOf(revoked, c.oldCertificates[0]) != 0) return SG_CMP_ERR_SIGNATURE;
     for (const Bytes& candidate : candidates) {
         // The authority's own certificate: the one whose subject issued the revoked one.
         CertificateFields signer;
@@ -802,6 +876,7 @@ int errorBody(SGCMPContext& c, const ErrorMsgContent_t& error) {
     if (SGASN1CInteger_Get(&status, &error.pKIStatusInfo.status) == 0 && status >= 0 && status <= 6)
         c.pkiStatus = static_cast<int>(status);
     collectTexts(c.statusTexts, error.pKIStatusInfo.statusString);
+    if (error.pKIStatusInfo.failInfo) c.failInfo = failInfoBits(*error.pKIStatusInfo.failInfo);
     if (error.errorCode) SGASN1CInteger_Get(&c.errorCode, error.errorCode);
     if (error.errorDetails) std::printf("errorDetails contains.\n");
     c.state = kErrorReceived;
@@ -920,7 +995,7 @@ int SGCMPASN_ReadReply(SGCMPContext& c, const Bytes& der, int flag) {
 
     // The genp brings the certificate that signed it: read it before the check.
     if (expected == PKIBody_PR_genp) {
-        collectTexts(c.freeText, message.header.freeText);
+        collectHeaderTexts(c.freeText, message.header.freeText);
         if (int r = decodeGENP(c, body.choice.genp)) return r;
     }
     if (int r = checkProtection(c, message, der, expected == PKIBody_PR_genp)) return r;
@@ -952,15 +1027,15 @@ int SGCMPASN_ReadReply(SGCMPContext& c, const Bytes& der, int flag) {
             }
             return 0;
         case PKIBody_PR_ip:
-            collectTexts(c.freeText, message.header.freeText);
+            collectHeaderTexts(c.freeText, message.header.freeText);
             r = decodeCertRepMessage(c, body.choice.ip);
             break;
         case PKIBody_PR_kup:
-            collectTexts(c.freeText, message.header.freeText);
+            collectHeaderTexts(c.freeText, message.header.freeText);
             r = decodeCertRepMessage(c, body.choice.kup);
             break;
         case PKIBody_PR_krp:
-            collectTexts(c.freeText, message.header.freeText);
+            collectHeaderTexts(c.freeText, message.header.freeText);
             r = decodeKRP(c, body.choice.krp);
             break;
         case PKIBody_PR_rp:

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "CMPScriptedCA.h"
@@ -171,28 +173,37 @@ Bytes macMessage(const Bytes& body, const Bytes& nonce, const std::vector<std::s
     return seq({header, body, ctx(0, bits(opensslMac(seq({header, body}), code)))});
 }
 
+// Signed with the key by openssl: the algorithm named in the header and the digest used may
+// differ, to make a signature that must not verify.
 Bytes signedMessage(const Bytes& body, const Bytes& nonce, const fs::path& key,
-                    const Bytes& extraCerts = {}) {
-    const Bytes header = replyHeader(kSha256Rsa, nonce, {});
-    return seq({header, body, ctx(0, bits(opensslSign(seq({header, body}), key))),
+                    const Bytes& extraCerts = {}, const Bytes& algorithm = kSha256Rsa,
+                    const char* digest = "-sha256") {
+    const Bytes header = replyHeader(algorithm, nonce, {});
+    return seq({header, body, ctx(0, bits(opensslSign(seq({header, body}), key, digest))),
                 extraCerts.empty() ? Bytes{} : ctx(1, seq({extraCerts}))});
 }
 
-Bytes statusInfo(long status, const std::vector<std::string>& strings = {}) {
+// failInfo: the whole BIT STRING, when there is one.
+Bytes statusInfo(long status, const std::vector<std::string>& strings = {},
+                 const Bytes& failInfo = {}) {
     Bytes t;
     for (const auto& s : strings) {
         const Bytes one = utf8(s);
         t.insert(t.end(), one.begin(), one.end());
     }
-    return seq({integer(status), strings.empty() ? Bytes{} : tlv(0x30, t)});
+    return seq({integer(status), strings.empty() ? Bytes{} : tlv(0x30, t), failInfo});
 }
 
 Bytes genpBody(const Bytes& caCert) {
     return ctx(22, seq({seq({oid("1.3.6.1.5.5.7.4.1"), caCert})}));
 }
 
-Bytes errorBody(long status, const std::vector<std::string>& strings) {
-    return ctx(23, seq({statusInfo(status, strings), integer(77)}));
+// PKIFailureInfo with badRequest (bit 2) and badPOP (bit 9): six unused bits.
+const Bytes kBadRequestAndPop = testkit::unhex("0303062040");
+
+Bytes errorBody(long status, const std::vector<std::string>& strings,
+                const Bytes& failInfo = kBadRequestAndPop) {
+    return ctx(23, seq({statusInfo(status, strings, failInfo), integer(77)}));
 }
 
 // PKCS #7 padding, DES-OFB under the fixed IV, and the key encrypted to the requested key.
@@ -545,6 +556,67 @@ TEST_F(CMP, AnErrorBodyIsARejectionWithItsTexts) {
     EXPECT_EQ(result_.issuedCertificates.tail, nullptr);
 }
 
+TEST_F(CMP, ReplyHeaderTextsReachTheConfAsUtf8) {
+    // EUC-KR made by iconv, not by the converter under test.
+    const Bytes eucKr =
+        sh("printf %s " + testkit::quote("한국 인증") + " | iconv -f UTF-8 -t EUC-KR");
+    ASSERT_EQ(hexOf(eucKr), "C7D1B1B920C0CEC1F5");
+    const std::string received[] = {
+        std::string(eucKr.begin(), eucKr.end()), "인증서 발급",
+        "café",      // UTF-8 C3 A9 would read as the EUC-KR syllable 챕
+        "\xFF\xFE",  // neither UTF-8 nor EUC-KR: kept as it came
+    };
+    Seen seen;
+    ScriptedCA ca(issueScript(seen, [&](const Bytes& r) {
+        return macMessage(answerRequests(r, seen, 1), seen.nonce,
+                          std::vector<std::string>(std::begin(received), std::end(received)));
+    }));
+    SGCMPParameter p = parameters(ca);
+    ASSERT_EQ(SGCMP_Issue(&result_, kRefNum, kCode, &p), 0) << ca.failure();
+    const auto& requests = ca.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    Decoded<PKIMessage_t> conf(&asn_DEF_PKIMessage, requests[2]);
+    ASSERT_TRUE(conf.value);
+    EXPECT_EQ(texts(conf->header.freeText),
+              (std::vector<std::string>{"QV_NEW_MAC", "한국 인증", "인증서 발급", "café",
+                                        "\xFF\xFE", "QV_NEW_MAC"}));
+}
+
+TEST_F(CMP, FailInfoBitsAreKeptByTheirNames) {
+    constexpr long badAlg = 1L << 0, badRequest = 1L << 2, badPOP = 1L << 9;
+    struct Case {
+        const char* what;
+        Bytes message;
+        long failInfo;
+    };
+    const Bytes noProtection = replyHeader({}, {}, {});
+    const Case cases[] = {
+        {"error body, badRequest and badPOP", seq({noProtection, errorBody(2, {})}),
+         badRequest | badPOP},
+        {"error body, badAlg", seq({noProtection, errorBody(2, {}, testkit::unhex("03020780"))}),
+         badAlg},
+        {"error body, set bits among the unused ones",
+         seq({noProtection, errorBody(2, {}, testkit::unhex("030206A1"))}), badAlg},
+        {"rejecting ip, badPOP",
+         macMessage(
+             ctx(1,
+                 seq({seq({seq({integer(0), statusInfo(2, {}, testkit::unhex("0303060040"))})})})),
+             {}, {}),
+         badPOP},
+    };
+    for (const Case& c : cases) {
+        cmp::SGCMPContext context;
+        context.caKind = 1;
+        context.operation = cmp::kIssue;
+        context.state = cmp::kIpExpected;
+        context.connection.socket = -1;
+        context.authorizationCode.bytes.assign(kCode, kCode + std::strlen(kCode));
+        EXPECT_EQ(cmp::SGCMPASN_ReadReply(context, c.message, 0), SG_CMP_ERR_REJECTED) << c.what;
+        EXPECT_EQ(context.failInfo, c.failInfo) << c.what;
+        EXPECT_EQ(context.pkiStatus, 2) << c.what;
+    }
+}
+
 TEST_F(CMP, EndingsAndGuardsOfTheExchange) {
     {  // the genp's certificate does not lead to a trusted root of the NPKI storage
         ScriptedCA ca({reply([](const Bytes&) {
@@ -607,6 +679,24 @@ TEST_F(CMP, EndingsAndGuardsOfTheExchange) {
     }
 }
 
+// The certificates to revoke or update (files of the test chain), and the signing key.
+struct OldKeys {
+    SGBinaryList certs{}, keys{};
+    explicit OldKeys(std::initializer_list<const char*> roles = {"sign"}) {
+        for (const char* role : roles)
+            add(certs, testkit::readBytes(pkiDir() / (std::string(role) + ".der")));
+        add(keys, sh("openssl rsa -in " + q(pkiDir() / "sign.key") + " -traditional -outform DER"));
+    }
+    static void add(SGBinaryList& list, const Bytes& b) {
+        SGBinary value{const_cast<unsigned char*>(b.data()), static_cast<uint32_t>(b.size())};
+        SG_BASE_FN(_gbw, SGBinaryList_Add)(&list, &value);
+    }
+    ~OldKeys() {
+        SG_BASE_FN(_gbw, SGBinaryList_Reset)(&certs);
+        SG_BASE_FN(_gbw, SGBinaryList_Reset)(&keys);
+    }
+};
+
 TEST_F(CMP, ArgumentsAreRefusedBeforeConnecting) {
     ScriptedCA ca({});  // never reached: nothing must be sent
     SGCMPParameter p = parameters(ca);
@@ -632,6 +722,12 @@ TEST_F(CMP, ArgumentsAreRefusedBeforeConnecting) {
     EXPECT_EQ(SGCMP_Update(&result_, &certs, &noKeys, &p), SG_PKI_ERR_ARGUMENT);
     EXPECT_EQ(SGCMP_Revoke(&result_, &certs, nullptr, &p, 1), SG_PKI_ERR_ARGUMENT);
     EXPECT_EQ(SGCMP_Revoke(&result_, &certs, &noKeys, &p, 9), SG_PKI_ERR_ARGUMENT);
+    {  // every certificate to revoke must decode, not only the first
+        OldKeys old;
+        OldKeys::add(old.certs, Bytes{0x30, 0x03, 0x02, 0x01, 0x05});
+        EXPECT_EQ(SGCMP_Revoke(&result_, &old.certs, &old.keys, &p, 1),
+                  SG_CMP_ERR_REVOKE_CERTIFICATE);
+    }
     SG_BASE_FN(_gbw, SGBinaryList_Reset)(&certs);
     // Unblock the authority's accept: it gets a connection and no request.
     SGCMPCommunication c{};
@@ -643,22 +739,6 @@ TEST_F(CMP, ArgumentsAreRefusedBeforeConnecting) {
 }
 
 // --- Revoke and update ---------------------------------------------------------------------------
-
-struct OldKeys {
-    SGBinaryList certs{}, keys{};
-    OldKeys() {
-        add(certs, testkit::readBytes(pkiDir() / "sign.der"));
-        add(keys, sh("openssl rsa -in " + q(pkiDir() / "sign.key") + " -traditional -outform DER"));
-    }
-    static void add(SGBinaryList& list, const Bytes& b) {
-        SGBinary value{const_cast<unsigned char*>(b.data()), static_cast<uint32_t>(b.size())};
-        SG_BASE_FN(_gbw, SGBinaryList_Add)(&list, &value);
-    }
-    ~OldKeys() {
-        SG_BASE_FN(_gbw, SGBinaryList_Reset)(&certs);
-        SG_BASE_FN(_gbw, SGBinaryList_Reset)(&keys);
-    }
-};
 
 std::string signPublicPem() {
     const fs::path out = gScratch->path() / "signpub.pem";
@@ -678,6 +758,154 @@ bool signedByOldKey(const Bytes& request) {
 
 Bytes rpBody(long status) {
     return ctx(12, seq({seq({statusInfo(status)})}));
+}
+
+// An rp with one PKIStatusInfo per status given.
+Bytes rpBody(std::initializer_list<long> statuses) {
+    Bytes infos;
+    for (long status : statuses) {
+        const Bytes one = statusInfo(
+            status, status ? std::vector<std::string>{"refused"} : std::vector<std::string>{});
+        infos.insert(infos.end(), one.begin(), one.end());
+    }
+    return ctx(12, seq({tlv(0x30, infos)}));
+}
+
+// What openssl asn1parse finds in each RevDetails of an rr: the serial, the issuer Name and the
+// ReasonFlags, as hex of their DER contents (the bytes located by openssl's offsets).
+struct RevDetailsSeen {
+    std::string serial, issuer, reason;
+};
+
+std::vector<RevDetailsSeen> revDetailsOf(const Bytes& request) {
+    std::string parsed;
+    if (!testkit::succeeds("openssl asn1parse -inform DER -i -in " + file(request), &parsed))
+        throw std::runtime_error("openssl asn1parse refused the request");
+    static const std::regex line(R"(^\s*(\d+):d=(\d+)\s+hl=(\d+)\s+l=\s*(\d+)\s+\w+:\s*(.*?)\s*$)");
+    std::vector<RevDetailsSeen> out;
+    bool inBody = false;
+    std::istringstream lines(parsed);
+    for (std::string text; std::getline(lines, text);) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line)) continue;
+        const size_t offset = std::stoul(m[1]), header = std::stoul(m[3]),
+                     length = std::stoul(m[4]);
+        const int depth = std::stoi(m[2]);
+        const std::string what = m[5];
+        const std::string contents =
+            hexOf(Bytes(request.begin() + static_cast<long>(offset + header),
+                        request.begin() + static_cast<long>(offset + header + length)));
+        if (depth == 1) inBody = what == "cont [ 11 ]";
+        if (!inBody) continue;
+        if (depth == 3 && what == "SEQUENCE") out.emplace_back();
+        if (out.empty()) continue;
+        if (depth == 5 && what == "cont [ 1 ]") out.back().serial = contents;
+        if (depth == 5 && what == "cont [ 3 ]") out.back().issuer = contents;
+        if (depth == 4 && what == "BIT STRING") out.back().reason = contents;
+    }
+    return out;
+}
+
+// The serial number of a certificate of the test chain as openssl prints it.
+std::string serialOf(const char* role) {
+    const Bytes out =
+        sh("openssl x509 -noout -serial -in " + q(pkiDir() / (std::string(role) + ".pem")));
+    const std::string text(out.begin(), out.end());
+    return text.substr(text.find('=') + 1, text.find_last_not_of("\n") - text.find('='));
+}
+
+TEST_F(CMP, RevokeAsksForEveryListedCertificate) {
+    // keyCompromise (bit 1) and aACompromise (bit 8, in the second byte).
+    for (auto [reason, flags] : {std::pair{1, "0640"}, std::pair{8, "070080"}}) {
+        ScriptedCA ca({reply([](const Bytes& r) {
+            Decoded<PKIMessage_t> m(&asn_DEF_PKIMessage, r);
+            return signedMessage(rpBody({0, 0}), bytesOf(*m->header.senderNonce),
+                                 pkiDir() / "ca.key", caCert());
+        })});
+        SGCMPParameter p = parameters(ca);
+        OldKeys pair({"sign", "km"});
+        ASSERT_EQ(
+            SG_SERVICE_FN(Service, SGCMP_Revoke)(&result_, &pair.certs, &pair.keys, &p, reason), 0)
+            << ca.failure();
+        const auto& requests = ca.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_TRUE(signedByOldKey(requests[0]));
+        const auto details = revDetailsOf(requests[0]);
+        ASSERT_EQ(details.size(), 2u) << reason;
+        EXPECT_EQ(details[0].serial, serialOf("sign"));
+        EXPECT_EQ(details[1].serial, serialOf("km"));
+        for (const RevDetailsSeen& d : details) {
+            EXPECT_EQ(d.issuer, hexOf(caName())) << reason;
+            EXPECT_EQ(d.reason, flags) << reason;
+        }
+        SGCMPResult_Reset(&result_);
+    }
+}
+
+TEST_F(CMP, RevokeFailsUnlessEachCertificateIsAccepted) {
+    struct Case {
+        const char* what;
+        std::initializer_list<const char*> certificates;
+        std::initializer_list<long> statuses;
+        int expected;
+        int status;  // of the result
+    };
+    const Case cases[] = {
+        {"second refused", {"sign", "km"}, {0, 2}, SG_CMP_ERR_REJECTED, 2},
+        {"first refused", {"sign", "km"}, {4, 0}, SG_CMP_ERR_REJECTED, 4},
+        {"one status for two", {"sign", "km"}, {0}, SG_CMP_ERR_UNEXPECTED, 0},
+        {"three statuses for two", {"sign", "km"}, {0, 0, 0}, SG_CMP_ERR_UNEXPECTED, 0},
+        {"two statuses for one", {"sign"}, {0, 0}, SG_CMP_ERR_UNEXPECTED, 0},
+        // The reply's signer issued the first certificate, not the second.
+        {"second of another issuer", {"sign", "ca"}, {0, 0}, SG_CMP_ERR_SIGNATURE, 0},
+    };
+    for (const Case& c : cases) {
+        const Bytes body = rpBody(c.statuses);
+        ScriptedCA ca({reply([&](const Bytes& r) {
+            Decoded<PKIMessage_t> m(&asn_DEF_PKIMessage, r);
+            return signedMessage(body, bytesOf(*m->header.senderNonce), pkiDir() / "ca.key",
+                                 caCert());
+        })});
+        SGCMPParameter p = parameters(ca);
+        OldKeys old(c.certificates);
+        SGCMPResult result{};
+        EXPECT_EQ(SGCMP_Revoke(&result, &old.certs, &old.keys, &p, 1), c.expected) << c.what;
+        EXPECT_EQ(result.status, c.status) << c.what;
+        EXPECT_EQ(listOf(result.statusTexts).size(), c.status ? 1u : 0u) << c.what;
+        EXPECT_EQ(result.issuedCertificates.tail, nullptr) << c.what;
+        SGCMPResult_Reset(&result);
+        EXPECT_EQ(ca.requests().size(), 1u) << c.what;
+    }
+}
+
+TEST_F(CMP, ReplySignaturesAreCheckedWithTheDigestTheyName) {
+    const Bytes sha384 = seq({oid("1.2.840.113549.1.1.12"), null()});
+    const Bytes sha512 = seq({oid("1.2.840.113549.1.1.13"), null()});
+    struct Case {
+        const char* what;
+        const Bytes& algorithm;
+        const char* digest;  // what openssl signs with
+        int expected;
+    };
+    const Case cases[] = {
+        {"sha384WithRSAEncryption", sha384, "-sha384", 0},
+        {"sha512WithRSAEncryption", sha512, "-sha512", 0},
+        {"sha384 named, SHA-256 signed", sha384, "-sha256", SG_CMP_ERR_SIGNATURE},
+        {"sha512 named, SHA-384 signed", sha512, "-sha384", SG_CMP_ERR_SIGNATURE},
+    };
+    for (const Case& c : cases) {
+        ScriptedCA ca({reply([&](const Bytes& r) {
+            Decoded<PKIMessage_t> m(&asn_DEF_PKIMessage, r);
+            return signedMessage(rpBody({0, 0}), bytesOf(*m->header.senderNonce),
+                                 pkiDir() / "ca.key", caCert(), c.algorithm, c.digest);
+        })});
+        SGCMPParameter p = parameters(ca);
+        OldKeys pair({"sign", "km"});
+        SGCMPResult result{};
+        EXPECT_EQ(SGCMP_Revoke(&result, &pair.certs, &pair.keys, &p, 1), c.expected) << c.what;
+        SGCMPResult_Reset(&result);
+        EXPECT_EQ(ca.failure(), "") << c.what;
+    }
 }
 
 TEST_F(CMP, RevokeCountsOnlyARepliesSignedByATrustedAuthority) {
