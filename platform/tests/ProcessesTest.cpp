@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "DesktopPlatformSupport.h"
 #include "Launch.h"
@@ -34,7 +36,7 @@ bool contains(const std::vector<pid_t>& pids, pid_t pid) {
 
 }  // namespace
 
-// Names of their own: the installer's tests end every "Brindlow" of the user meanwhile.
+// Names of their own: unscoped, the listing sees every process of the user.
 TEST(Processes, FindsExactNamesOnly) {
     TempDir dir;
     const pid_t upper = runDecoy(dir.path() / "a/Sorrel");
@@ -59,6 +61,43 @@ TEST(Processes, FindsExactNamesOnly) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     }
     EXPECT_EQ(brindlow::platform::signalProcess(0, SIGKILL), EINVAL);
+}
+
+// The tests' seam: only the listed ids count, so a test ends none but the copies it started.
+TEST(Processes, ScopeLimitsTheListingToTheIdsItNames) {
+    TempDir dir;
+    const pid_t a = runDecoy(dir.path() / "a/Tamsin");
+    const pid_t b = runDecoy(dir.path() / "b/Tamsin");
+    const std::string sa = std::to_string(a), sb = std::to_string(b);
+    const struct {
+        std::optional<std::string> scope;
+        bool listsA, listsB;
+    } cases[] = {
+        {std::nullopt, true, true},
+        {"", false, false},
+        {" \t,", false, false},
+        {sa, true, false},
+        {" " + sb + ",\t" + sa + " ", true, true},
+        {std::to_string(getpid()) + "," + sb, false, true},
+        // Words that are not plain decimal ids name no process.
+        {"x" + sa + " " + sa + "x -" + sa + " +" + sa + " 0 99999999999999999999", false, false},
+    };
+    for (const auto& c : cases) {
+        desktop_test::Env scope("BRINDLOW_PROCESS_SCOPE", c.scope);
+        const std::vector<pid_t> found = brindlow::platform::runningProcessesNamed("Tamsin");
+        const std::string label = c.scope ? "\"" + *c.scope + "\"" : "unset";
+        EXPECT_EQ(contains(found, a), c.listsA) << label;
+        EXPECT_EQ(contains(found, b), c.listsB) << label;
+        if (c.scope) EXPECT_EQ(found.size(), size_t{c.listsA} + c.listsB) << label;
+    }
+    // The name still has to match in the scope.
+    desktop_test::Env scope("BRINDLOW_PROCESS_SCOPE", sa);
+    EXPECT_TRUE(brindlow::platform::runningProcessesNamed("tamsin").empty());
+
+    for (pid_t pid : {a, b}) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
 }
 
 TEST(Launch, StartsTheBundleInASessionOfItsOwn) {

@@ -93,7 +93,5 @@ target_compile_definitions(brindlow_bundle_tests PRIVATE
 add_dependencies(brindlow_bundle_tests Brindlow brindlow_bundle_resources)
 set_target_properties(brindlow_bundle_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "bash;${CMAKE_CURRENT_SOURCE_DIR}/tests/app/e2e/run_under_x.sh")
-# The installer's tests end every running "Brindlow" of this user: take turns with them.
 gtest_discover_tests(brindlow_bundle_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-  PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-             RESOURCE_LOCK brindlow_running_processes)
+  PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

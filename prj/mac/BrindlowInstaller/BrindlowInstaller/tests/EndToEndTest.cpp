@@ -14,6 +14,9 @@ TEST(EndToEnd, FullInstallationAndRerun) {
     spit(w.installed() / "Contents/MacOS/Brindlow", "old version");
     Decoy running(w.root() / "run/Brindlow");
     Decoy other(w.root() / "run2/brindlow");
+    Decoy outside(w.root() / "run3/Brindlow");
+    w.mayEnd(running);
+    w.mayEnd(other);
 
     AlertSeam::setDefaultAnswer(0);
     WindowAnswer seen;
@@ -24,8 +27,6 @@ TEST(EndToEnd, FullInstallationAndRerun) {
         EXPECT_TRUE(World::endLaunched(delegate, w.installed()));
     }
 
-    EXPECT_EQ(running.waitEnd(), SIGKILL);
-    EXPECT_EQ(other.endedBy(), 0);
     // The old bundle is in the Trash with its record; the new one is installed.
     EXPECT_EQ(slurp(w.trash() / "files/Brindlow.app/Contents/MacOS/Brindlow"), "old version");
     EXPECT_NE(slurp(w.trash() / "info/Brindlow.app.trashinfo")
@@ -54,6 +55,10 @@ TEST(EndToEnd, FullInstallationAndRerun) {
     EXPECT_EQ(countFiles(w.autostart()), 1);
     EXPECT_TRUE(fs::exists(w.trash() / "info/Brindlow.app.2.trashinfo"));
     EXPECT_EQ(AlertSeam::takeRecords().size(), 2u);
+    // Only now are the decoys reaped: an id that stays in the installer's sight is never reused.
+    EXPECT_EQ(running.end(SIGTERM), SIGKILL);
+    EXPECT_EQ(other.end(SIGTERM), SIGTERM);
+    EXPECT_EQ(outside.end(SIGTERM), SIGTERM);
     // The window answerer of the second run is still waiting: stop it.
     for (QTimer* t : QCoreApplication::instance()->findChildren<QTimer*>()) delete t;
 }

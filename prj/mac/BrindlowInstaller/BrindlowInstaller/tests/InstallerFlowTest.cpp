@@ -30,6 +30,7 @@ TEST(InstallerFlow, CancelChangesNothing) {
     World w;
     installOld(w);
     Decoy decoy(w.root() / "run/Brindlow");
+    w.mayEnd(decoy);
     AlertSeam::answerNext(1);  // "취소"
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
@@ -39,13 +40,34 @@ TEST(InstallerFlow, CancelChangesNothing) {
     EXPECT_EQ(records[0].messageText, kConfirm);
     EXPECT_EQ(records[0].buttons, (QStringList{"확인", "취소"}));
     EXPECT_EQ(records[0].style, AlertStyle::Warning);
-    usleep(50000);
-    EXPECT_EQ(decoy.endedBy(), 0);
+    EXPECT_EQ(decoy.end(SIGTERM), SIGTERM);
     EXPECT_EQ(slurp(w.installed() / "Contents/MacOS/Brindlow"), "old version");
     EXPECT_FALSE(fs::exists(w.trash()));
     EXPECT_FALSE(fs::exists(w.autostart()));
     EXPECT_FALSE(fs::exists(w.npki()));
     EXPECT_EQ(delegate.launchedPid(), -1);
+}
+
+// Of the processes the installer may see, it ends those named exactly "Brindlow"; a "Brindlow"
+// outside its sight runs on.
+TEST(InstallerFlow, EndsTheRunningCopiesItMaySeeOnly) {
+    World w;
+    Decoy running(w.root() / "run/Brindlow");
+    Decoy otherCase(w.root() / "case/brindlow");
+    Decoy outside(w.root() / "outside/Brindlow");
+    w.mayEnd(running);
+    w.mayEnd(otherCase);
+    AlertSeam::setDefaultAnswer(0);
+    WindowAnswer seen;
+    answerHashWindow("cancelButton", &seen);
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+
+    EXPECT_EQ(messages(AlertSeam::takeRecords()), (QStringList{kConfirm, kDone}));
+    EXPECT_EQ(running.end(SIGTERM), SIGKILL);
+    EXPECT_EQ(otherCase.end(SIGTERM), SIGTERM);
+    EXPECT_EQ(outside.end(SIGTERM), SIGTERM);
+    EXPECT_TRUE(World::endLaunched(delegate, w.installed()));
 }
 
 TEST(InstallerFlow, DecliningTheRootsInstallsNoneAndFinishes) {

@@ -1,5 +1,7 @@
 // A temporary world for one installation: home, Trash, autostart folder, applications folder and
 // an installer bundle laid out like the built one, plus decoy processes and the window's answer.
+// The installer may end only the decoys a test hands it: every other process of the user,
+// another test's included, stays out of its reach.
 #pragma once
 
 #include <signal.h>
@@ -76,25 +78,17 @@ class Decoy {
         char* argv[] = {path.data(), seconds.data(), nullptr};
         if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     }
-    ~Decoy() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    // The signal that ended it, 0 while it runs.
-    int endedBy() {
-        if (reaped_) return signal_;
+    ~Decoy() { end(SIGKILL); }
+    // Sends signal and returns the signal that ended it. A process already sent SIGKILL drops
+    // any later signal as it dies, so end(SIGTERM) == SIGTERM shows that nobody else ended it.
+    int end(int signal) {
+        if (reaped_ || pid_ <= 0) return signal_;
+        kill(pid_, signal);
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) != pid_) return 0;
+        if (waitpid(pid_, &status, 0) != pid_) return -1;
         reaped_ = true;
         signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : -1;
         return signal_;
-    }
-    // Waits a little for the end that should have come.
-    int waitEnd() {
-        for (int i = 0; i < 300 && endedBy() == 0; ++i) usleep(10000);
-        return endedBy();
     }
     pid_t pid() const { return pid_; }
 
@@ -140,7 +134,8 @@ class World {
           vHome_("HOME", home_.string()),
           vApps_("BRINDLOW_APPLICATIONS", apps_.string()),
           vData_("XDG_DATA_HOME", (home_ / ".local/share").string()),
-          vConfig_("XDG_CONFIG_HOME", (home_ / ".config").string()) {
+          vConfig_("XDG_CONFIG_HOME", (home_ / ".config").string()),
+          vScope_("BRINDLOW_PROCESS_SCOPE", "") {
         fs::create_directories(home_);
         fs::create_directories(resources_);
         fs::copy(fs::path(INSTALLER_RESOURCES) / "NPKI", resources_ / "NPKI",
@@ -169,6 +164,12 @@ class World {
             return fs::path(mkdtemp(t.data()));
         }();
         return dir;
+    }
+
+    // Lets the installer see decoy among the running processes.
+    void mayEnd(const Decoy& decoy) {
+        scope_ += " " + std::to_string(decoy.pid());
+        setenv("BRINDLOW_PROCESS_SCOPE", scope_.c_str(), 1);
     }
 
     fs::path home() const { return home_; }
@@ -201,7 +202,8 @@ class World {
 
   private:
     fs::path home_, apps_, resources_;
-    Env vHome_, vApps_, vData_, vConfig_;
+    Env vHome_, vApps_, vData_, vConfig_, vScope_;
+    std::string scope_;
 };
 
 }  // namespace installer_test
