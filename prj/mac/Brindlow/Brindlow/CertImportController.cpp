@@ -4,11 +4,16 @@
 #include <QHideEvent>
 #include <QLineEdit>
 
+#include <cstring>
+
 #include "Alert.h"
 #include "CertManagerController.h"
 #include "FilePanel.h"
 #include "Messages.h"
 #include "PasswordEntry.h"
+#include "SGPKCS12.h"
+#include "SGPKCSError.h"
+#include "SGServiceTable.h"
 #include "Token.h"
 #include "TokenManagerUtil.h"
 #include "Util.h"
@@ -25,6 +30,27 @@ QString failureNote(int result) {
         result == TOKEN_ERR_WRITE_REFUSED)
         return messageText(kMsgFileNotSaved);
     return {};
+}
+
+// Whether the PKCS #12 library refuses the file for a protection it does not implement (a MAC
+// other than HMAC-SHA-1, an encryption it does not know). The token's import reports that as
+// it reports every other refusal, so the library is asked itself, with the bytes and the
+// password the import had; what it decodes is wiped again at once. The library answers the
+// same for a key of an algorithm it does not know, which this cannot tell apart.
+bool protectionUnsupported(const QByteArray& file, const PasswordEntry& password) {
+    if (Service[SGServiceSlot_SGPKCS12PFX_Decode] == nullptr ||
+        Service[SGServiceSlot_SGPKCS12PFX_Clear] == nullptr || file.isEmpty())
+        return false;
+    // The import reads the password up to its first NUL, so this does too.
+    const std::size_t length = ::strnlen(password.bytes.data(), password.bytes.size());
+    const SGBinary pin{reinterpret_cast<unsigned char*>(const_cast<char*>(password.bytes.data())),
+                       static_cast<uint32_t>(length)};
+    const SGBinary der{reinterpret_cast<unsigned char*>(const_cast<char*>(file.constData())),
+                       static_cast<uint32_t>(file.size())};
+    SGPKCS12PFX pfx{};
+    const int rc = SG_SERVICE_FN(Service, SGPKCS12PFX_Decode)(&pfx, &der, &pin);
+    SG_SERVICE_FN(Service, SGPKCS12PFX_Clear)(&pfx);
+    return rc == SG_PKI_ERR_UNKNOWN_ALGORITHM || rc == SG_PKI_ERR_NOT_IMPLEMENTED;
 }
 
 // The file's bytes are wiped when they go: they hold the keys, if only encrypted.
@@ -164,6 +190,9 @@ void CertImportController::confirm() {
         brindlow::ui::showNotice(this, messageText(kMsgImportDone));
     else if (result == TOKEN_ERR_PFX_INTEGRITY)
         brindlow::ui::showNotice(this, messageText(kMsgImportWrongPassword));
+    else if (result == TOKEN_ERR_PFX_REJECTED && protectionUnsupported(file.bytes, filePassword))
+        brindlow::ui::showNotice(this, messageText(kMsgNotCertificateFile),
+                                 unsupportedProtectionText());
     else
         brindlow::ui::showNotice(this, messageText(kMsgNotCertificateFile), failureNote(result));
     token->importFinal();

@@ -36,6 +36,12 @@ QString notSupportedText() {
     return QStringLiteral("이 매체에서는 지원하지 않는 기능입니다.");
 }
 
+QString unsupportedProtectionText() {
+    return QStringLiteral(
+        "이 파일의 보호 방식은 지원하지 않습니다. SHA-1과 Triple DES로 보호하여 "
+        "내보낸 파일은 가져올 수 있습니다.");
+}
+
 QString storedNewerText() {
     return QStringLiteral("대상 매체에 같은 사용자의 더 최근 인증서가 있어 복사하지 않았습니다.");
 }

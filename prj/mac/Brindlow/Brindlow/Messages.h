@@ -53,5 +53,8 @@ QString passwordTooLongText();
 // an alert then adds.
 bool isNotSupported(int tokenResult);
 QString notSupportedText();
+// Why a PKCS #12 file was refused when its protection is one the library does not implement,
+// and which files import.
+QString unsupportedProtectionText();
 // Why a copy left the target alone: it holds a newer certificate of the same holder.
 QString storedNewerText();

@@ -30,6 +30,10 @@ const QString kNoPassword = QStringLiteral("가져올 인증서의 암호를 입
 const QString kWrongPassword = QStringLiteral("가져올 인증서의 암호가 틀렸습니다.");
 const QString kNotRead = QStringLiteral("인증서 파일을 읽어오지 못했습니다.");
 const QString kNotCertificateFile = QStringLiteral("올바른 인증서 파일이 아닙니다.");
+// Notice 53 with the line that says the file's protection is not one the medium reads.
+const QString kUnsupportedProtection = QStringLiteral(
+    "올바른 인증서 파일이 아닙니다. / 이 파일의 보호 방식은 지원하지 않습니다. "
+    "SHA-1과 Triple DES로 보호하여 내보낸 파일은 가져올 수 있습니다.");
 const QString kAsciiOnly = QStringLiteral(
     "잘못된 입력값 사용 / 새 암호에는 영문자, 숫자와 키보드의 특수문자만 사용할 수 있습니다.");
 const QString kTooLong =
@@ -164,6 +168,13 @@ TEST_F(CertImportControllerTest, FilesThatAreNotReadOrNotPkcs12EndTheDialogAndWr
     std::filesystem::copy_file(pkcs12Fixtures() + "/kr-a.p12", bigPfx);
     const std::string certificate = pkcs12Fixtures() + "/kr/sign.der";
     const QString p = QString::fromLatin1(kPkcs12Password);
+    // kr-h.p12 is what openssl pkcs12 -export writes without options: a SHA-256 MAC, PBES2.
+    QString info;
+    ASSERT_EQ(shell("openssl pkcs12 -info -noout -in \"$1\" -passin \"pass:$2\" 2>&1",
+                    {fixture("kr-h.p12"), p}, &info),
+              0);
+    ASSERT_TRUE(info.contains("MAC: sha256") && info.contains("Shrouded Keybag: PBES2"))
+        << info.toStdString();
     struct Case {
         QString path;
         QString password;
@@ -180,8 +191,12 @@ TEST_F(CertImportControllerTest, FilesThatAreNotReadOrNotPkcs12EndTheDialogAndWr
         {QString::fromStdString(certificate), p, kNotCertificateFile},
         {fixture("kr-a.p12"), QStringLiteral("q1w2e3r4!#"), kWrongPassword},
         {fixture("kr-b.p12"), QStringLiteral("wrong"), kWrongPassword},
-        // The OpenSSL 3 default (PBES2 with AES, a SHA-256 MAC) is not a file the medium takes.
-        {fixture("kr-h.p12"), p, kNotCertificateFile},
+        // The library does not implement the MAC of the OpenSSL 3 default: the notice says
+        // so, whatever the password, since the MAC is never checked.
+        {fixture("kr-h.p12"), p, kUnsupportedProtection},
+        {fixture("kr-h.p12"), QStringLiteral("q1w2e3r4!#"), kUnsupportedProtection},
+        // Refused by the library for a bag attribute it does not read, not its protection.
+        {fixture("j.p12"), p, kNotCertificateFile},
     };
     const auto before = filesBelow(volume);
     for (const Case& c : cases) {
