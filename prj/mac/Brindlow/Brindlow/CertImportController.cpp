@@ -12,6 +12,7 @@
 #include "Messages.h"
 #include "PasswordEntry.h"
 #include "SGPKCS12.h"
+#include "SGPKCS7.h"
 #include "SGPKCSError.h"
 #include "SGServiceTable.h"
 #include "Token.h"
@@ -33,7 +34,7 @@ QString failureNote(int result) {
 }
 
 // Whether the PKCS #12 library refuses the file for a protection it does not implement (a MAC
-// other than HMAC-SHA-1, an encryption it does not know). The token's import reports that as
+// other than HMAC-SHA-1, safes under an encryption it does not know, such as PBES2). The token's import reports that as
 // it reports every other refusal, so the library is asked itself, with the bytes and the
 // password the import had; what it decodes is wiped again at once. The library answers the
 // same for a key of an algorithm it does not know, which this cannot tell apart.
@@ -50,7 +51,8 @@ bool protectionUnsupported(const QByteArray& file, const PasswordEntry& password
     SGPKCS12PFX pfx{};
     const int rc = SG_SERVICE_FN(Service, SGPKCS12PFX_Decode)(&pfx, &der, &pin);
     SG_SERVICE_FN(Service, SGPKCS12PFX_Clear)(&pfx);
-    return rc == SG_PKI_ERR_UNKNOWN_ALGORITHM || rc == SG_PKI_ERR_NOT_IMPLEMENTED;
+    return rc == SG_PKI_ERR_UNKNOWN_ALGORITHM || rc == SG_PKI_ERR_NOT_IMPLEMENTED ||
+           rc == SG_PKCS7_ERR_ALGORITHM;
 }
 
 // The file's bytes are wiped when they go: they hold the keys, if only encrypted.

@@ -195,6 +195,8 @@ TEST_F(CertImportControllerTest, FilesThatAreNotReadOrNotPkcs12EndTheDialogAndWr
         // so, whatever the password, since the MAC is never checked.
         {fixture("kr-h.p12"), p, kUnsupportedProtection},
         {fixture("kr-h.p12"), QStringLiteral("q1w2e3r4!#"), kUnsupportedProtection},
+        // A SHA-1 MAC, but the certificates in a PBES2 EncryptedData.
+        {fixture("i.p12"), p, kUnsupportedProtection},
         // Refused by the library for a bag attribute it does not read, not its protection.
         {fixture("j.p12"), p, kNotCertificateFile},
     };
