@@ -723,6 +723,24 @@ TEST(EndToEnd, ImportAndExportUnderX) {
     EXPECT_EQ(brindlow::test::holderFolders(npki).size(), holders.size());
     EXPECT_EQ(table->rowCount(), rows + 1);
 
+    // What openssl pkcs12 -export writes by default (a SHA-256 MAC, PBES2) is refused with the
+    // reason and the form that can be imported; nothing is stored.
+    const auto treeBefore = brindlow::test::holderFolders(npki);
+    inDialog.operator()<CertImportController>(importButton, [&](CertImportController* dialog) {
+        pickInFileDialog(dialog, dialog->pathTextField(),
+                         QString::fromStdString(kit + "/kr-h.p12"));
+        typeInto(dialog->pfxPassTextField(), filePassword);
+        clickWidget(dialog->useSamePasswordCheckBox());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->useSamePassword(); }, 10000));
+        const Notice n = confirmDialog(dialog);
+        EXPECT_EQ(n.text, QStringLiteral("올바른 인증서 파일이 아닙니다."));
+        EXPECT_EQ(n.informative,
+                  QStringLiteral("이 파일의 보호 방식은 지원하지 않습니다. SHA-1과 Triple DES로 "
+                                 "보호하여 내보낸 파일은 가져올 수 있습니다."));
+    });
+    EXPECT_TRUE(brindlow::test::holderFolders(npki) == treeBefore);
+    EXPECT_EQ(table->rowCount(), rows + 1);
+
     // Export of 박민수 to a path typed into the real save dialog.
     int park = -1;
     for (int row = 0; row < manager.certArray().size(); ++row)
