@@ -34,10 +34,11 @@ QString failureNote(int result) {
 }
 
 // Whether the PKCS #12 library refuses the file for a protection it does not implement (a MAC
-// other than HMAC-SHA-1, safes under an encryption it does not know, such as PBES2). The token's import reports that as
-// it reports every other refusal, so the library is asked itself, with the bytes and the
-// password the import had; what it decodes is wiped again at once. The library answers the
-// same for a key of an algorithm it does not know, which this cannot tell apart.
+// other than HMAC-SHA-1, safes under an encryption it does not know, such as PBES2). The
+// token's import reports that as it reports every other refusal, so the library is asked
+// itself, with the bytes and the password the import had; what it decodes is wiped again at
+// once. The library answers the same for a key of an algorithm it does not know, which this
+// cannot tell apart.
 bool protectionUnsupported(const QByteArray& file, const PasswordEntry& password) {
     if (Service[SGServiceSlot_SGPKCS12PFX_Decode] == nullptr ||
         Service[SGServiceSlot_SGPKCS12PFX_Clear] == nullptr || file.isEmpty())
