@@ -50,7 +50,7 @@ typedef struct SGKCDSASchemeParameter {
     SGKCDSAParameter domain;
     SGKCDSAPrivateKey* privateKey;
     SGKCDSAPublicKey* publicKey; /* signing computes y from x when absent */
-    int hashId;                  /* SHA-224 (4), SHA-256 (5) or HAS-160 (8) */
+    int hashId;                  /* SHA-1 (3), SHA-224 (4), SHA-256 (5) or HAS-160 (8) */
     SGBigInteger* randomKey;     /* fixed XKEY of the per-signature secret, else random */
     SGBigInteger* randomSeed;    /* fixed XSEED of the per-signature secret, else random */
     SGKeySizeCallback keySizeCallback;

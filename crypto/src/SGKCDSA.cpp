@@ -91,11 +91,17 @@ int hashForBits(int bits) {
     }
 }
 
-// The digest length of a hash id KCDSA allows, else 0.
+// The digest length of a hash id the generator allows, else 0.
 int digestLength(int hashId) {
     return hashId == SG_DIGEST_HAS160 || hashId == SG_DIGEST_SHA224 || hashId == SG_DIGEST_SHA256
                ? SGDigest_GetDigestSize(hashId)
                : 0;
+}
+
+// The digest length of a hash id signatures allow, else 0: the generator's, and SHA-1, with
+// which the PKI layer verifies KCDSA-signed certificates and lists (for a 160-bit q).
+int signatureDigestLength(int hashId) {
+    return hashId == SG_DIGEST_SHA1 ? SGDigest_GetDigestSize(hashId) : digestLength(hashId);
 }
 
 int hashParts(unsigned char* out, int hashId,
@@ -253,7 +259,7 @@ int signPrepared(SGKCDSAContext& c, unsigned char* signature, unsigned int* leng
         if (!c.y && !(c.y = BN_new())) return failed(SG_CRYPTO_ERR_MEMORY);
         if (int r = publicKeyOf(c.y, c.x, c.p, c.q, c.g, c.pool)) return r;
     }
-    const int betaBytes = c.beta / 8, hLen = digestLength(c.hashId);
+    const int betaBytes = c.beta / 8, hLen = signatureDigestLength(c.hashId);
     BnPtr w(BN_new()), e(BN_new()), t(secretNumber()), s(secretNumber()), secretK(BN_dup(k));
     if (!w || !e || !t || !s || !secretK) return failed(SG_CRYPTO_ERR_MEMORY);
     BN_set_flags(secretK.get(), BN_FLG_CONSTTIME);
@@ -394,7 +400,7 @@ int SGKCDSAContext_Init(SGKCDSAContext* c, const SGKCDSASchemeParameter* paramet
     const SGKCDSAParameter& d = parameter->domain;
     int beta = 0;
     if (int r = checkDomain(d, beta)) return r;
-    const int hLen = digestLength(parameter->hashId);
+    const int hLen = signatureDigestLength(parameter->hashId);
     if (!hLen || hLen < beta / 8) return SG_CRYPTO_ERR_ARGUMENT;
     c->hashId = parameter->hashId;
     c->beta = beta;
@@ -514,7 +520,7 @@ int SGKCDSA_Verify(const unsigned char* signature, int signatureLength,
         return SG_CRYPTO_ERR_ARGUMENT;
     SGKCDSAContext c;
     if (int r = SGKCDSAContext_Init(&c, parameter)) return r;
-    const int betaBytes = c.beta / 8, hLen = digestLength(c.hashId);
+    const int betaBytes = c.beta / 8, hLen = signatureDigestLength(c.hashId);
     const size_t capacity = static_cast<size_t>(signatureLength);
     Bytes rBytes(capacity), sBytes(capacity);
     unsigned rLength = static_cast<unsigned>(capacity), sLength = rLength;

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "PkiMaterial.h"
+#include "PkiCache.h"
 #include "SGCRL.h"
+#include "SGKCDSA.h"
 #include "SGLDAP.h"
 #include "SGPKCSError.h"
 #include "Slapd.h"
@@ -200,6 +202,39 @@ TEST_F(CRL, ReadsGoodCaListFromTheSuitesDirectory) {
         0);
     EXPECT_EQ(bytesOf(out), list("GoodCACRL.crl"));
     SGBinary_Reset(&out);
+}
+
+// KCDSA-signed lists (testkit recipe kcdsa-crl, signed by a signer of its own): the CA's list
+// authenticates, and lists of the CA's name with a changed signature, a changed TBSCertList or
+// another key's signature are refused by the verification.
+TEST_F(CRL, FullCheckVerifiesKcdsaSignedLists) {
+    testkit::Slapd slapd;
+    std::string error;
+    ASSERT_TRUE(slapd.start(&error)) << error;
+    const fs::path keys = testkit::cachedPki("rsa-keys", {"root", "ca", "sign", "k", "s"});
+    testkit::Scratch scratch("kcdsa-crl");
+    ASSERT_TRUE(testkit::pki("kcdsa-crl", scratch.path(), {slapd.url(), keys.string()}, &error))
+        << error;
+    ASSERT_TRUE(slapd.add(testkit::readText(scratch / "base.ldif"), &error)) << error;
+    ASSERT_TRUE(slapd.add(testkit::readText(scratch / "entries.ldif"), &error)) << error;
+    FileStorage storage;
+    storage.add(testkit::readBytes(scratch / "root.der"), true);
+    storage.add(testkit::readBytes(scratch / "ca.der"), false);
+    const struct {
+        const char* user;
+        int result;
+    } cases[] = {{"valid", 0},
+                 {"sig", SG_KCDSA_ERR_INVALID},
+                 {"tbs", SG_KCDSA_ERR_INVALID},
+                 {"other", SG_KCDSA_ERR_INVALID}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.user);
+        ParsedCertificate parsed(scratch / ("user-" + std::string(c.user) + ".der"));
+        SGCRLStatus status{123, 1};
+        EXPECT_EQ(SGCRL_CheckCertificate(&status, &parsed.handle, &storage.storage.record),
+                  c.result);
+        EXPECT_EQ(status.reason, SG_CRL_NOT_REVOKED);
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // localKeyId; the certificates go into a triple-DES EncryptedData safe, the keys shrouded with
 // triple DES into a plain safe, and the MAC is HMAC-SHA-1 with 2048 iterations, as
 // `openssl pkcs12 -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -iter 2048` writes.
-// Tests that include this link libcrypto.
+// A key of an algorithm libcrypto does not know (KCDSA) is given as its PrivateKeyInfo DER and
+// shrouded as it is. Tests that include this link libcrypto.
 #pragma once
 
 #include <openssl/bio.h>
@@ -21,10 +22,18 @@ namespace testkit {
 
 struct Pkcs12Pair {
     fs::path certificatePem;   // PEM or DER
-    fs::path keyPem;           // PEM; empty: a certificate without its key
+    fs::path keyPem;           // PEM or PrivateKeyInfo DER; empty: a certificate without its key
     std::string localKeyId;    // bytes of the attribute; empty: none
     std::string friendlyName;  // empty: none
 };
+
+// A PrivateKeyInfo DER as libcrypto's record, whatever its algorithm; null when it does not
+// decode.
+inline PKCS8_PRIV_KEY_INFO* pkcs8Of(const Bytes& der) {
+    const unsigned char* p = der.data();
+    return der.empty() ? nullptr
+                       : d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size()));
+}
 
 // The DER of the file, empty when libcrypto refused something.
 inline Bytes buildPkcs12(const std::vector<Pkcs12Pair>& pairs, const std::string& password) {
@@ -43,17 +52,28 @@ inline Bytes buildPkcs12(const std::vector<Pkcs12Pair>& pairs, const std::string
             const unsigned char* p = certBytes.data();
             x = d2i_X509(nullptr, &p, static_cast<long>(certBytes.size()));
         }
-        EVP_PKEY* key = nullptr;
+        PKCS12_SAFEBAG* certBag = x ? PKCS12_add_cert(&certBags, x) : nullptr;
+        PKCS12_SAFEBAG* keyBag = nullptr;
         if (!pair.keyPem.empty()) {
             FILE* f = std::fopen(pair.keyPem.c_str(), "r");
-            key = f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr;
+            EVP_PKEY* key = f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr;
             if (f) std::fclose(f);
-            ok = ok && key;
+            if (key) {
+                keyBag = PKCS12_add_key(&keyBags, key, 0, kIterations, pbe, password.c_str());
+            } else if (PKCS8_PRIV_KEY_INFO* info = pkcs8Of(readBytes(pair.keyPem))) {
+                keyBag = PKCS12_SAFEBAG_create_pkcs8_encrypt(pbe, password.c_str(), -1, nullptr, 0,
+                                                             kIterations, info);
+                if (keyBag && !keyBags) keyBags = sk_PKCS12_SAFEBAG_new_null();
+                if (keyBag && (!keyBags || !sk_PKCS12_SAFEBAG_push(keyBags, keyBag))) {
+                    PKCS12_SAFEBAG_free(keyBag);
+                    keyBag = nullptr;
+                }
+                PKCS8_PRIV_KEY_INFO_free(info);
+            }
+            EVP_PKEY_free(key);
+            ok = ok && keyBag;
         }
-        PKCS12_SAFEBAG* certBag = x ? PKCS12_add_cert(&certBags, x) : nullptr;
-        PKCS12_SAFEBAG* keyBag =
-            key ? PKCS12_add_key(&keyBags, key, 0, kIterations, pbe, password.c_str()) : nullptr;
-        ok = ok && certBag && (!key || keyBag);
+        ok = ok && certBag;
         for (PKCS12_SAFEBAG* bag : {certBag, keyBag}) {
             if (!bag) continue;
             if (!pair.localKeyId.empty())
@@ -65,7 +85,6 @@ inline Bytes buildPkcs12(const std::vector<Pkcs12Pair>& pairs, const std::string
                 ok = ok && PKCS12_add_friendlyname_utf8(bag, pair.friendlyName.c_str(), -1);
         }
         X509_free(x);
-        EVP_PKEY_free(key);
     }
     STACK_OF(PKCS7)* safes = nullptr;
     if (ok && certBags)

@@ -1,14 +1,16 @@
 # kcdsa-cert <out> <issuer folder> <p hex> <q hex> <g hex> <y hex> [oid=1.2.410.200004.1.1]
-#            [serial hex=4B]
+#            [serial hex=4B] [organization=Brindlow Test] [common name=KCDSA Signer]
 # A certificate holding a KCDSA public key, issued by <issuer folder>/ca.pem with ca.key
 # (sha256WithRSAEncryption): the algorithm is <oid> with the domain SEQUENCE { p, q, g } as its
-# parameters, the key the INTEGER y; subject "C=KR, O=Brindlow Test, OU=kcdsa, CN=KCDSA Signer",
+# parameters, the key the INTEGER y; subject "C=KR, O=<organization>, OU=kcdsa, CN=<common name>"
+# ("O=Government of Korea" makes it a GPKI certificate),
 # keyUsage digitalSignature, nonRepudiation, valid 2025-2045. openssl cannot make KCDSA keys:
 # the fields come from asn1parse -genconf, the issuer is the issuer certificate's subject
 # byte for byte, and the TBSCertificate is signed with openssl dgst.
 # Writes kcdsa.der and kcdsa.pem.
 kcdsa_cert() {
   local out=$1 issuer=$2 p=$3 q=$4 g=$5 y=$6 oid=${7:-1.2.410.200004.1.1} serial=${8:-4B}
+  local organization=${9:-Brindlow Test} common=${10:-KCDSA Signer}
   local work=$out/.work
   mkdir -p "$work"
   cat > "$work/fields.cnf" <<CNF
@@ -32,7 +34,7 @@ v=PRINTABLESTRING:KR
 v=SEQUENCE:ov
 [ov]
 t=OID:organizationName
-v=UTF8String:Brindlow Test
+v=UTF8String:$organization
 [ou]
 v=SEQUENCE:ouv
 [ouv]
@@ -42,7 +44,7 @@ v=UTF8String:kcdsa
 v=SEQUENCE:cnv
 [cnv]
 t=OID:commonName
-v=UTF8String:KCDSA Signer
+v=UTF8String:$common
 [spki]
 alg=SEQUENCE:keyalg
 key=BITWRAP,INTEGER:0x$y

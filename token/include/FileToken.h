@@ -207,7 +207,8 @@ class TOKEN_EXPORT FileToken : public Token {
                                  unsigned char* oldPin, unsigned long oldPinLength,
                                  unsigned char* newPin, unsigned long newPinLength,
                                  PKIType pkiType);
-    // The length in bytes of the modulus of the signing certificate's RSA key: 0, 1309, 1301.
+    // The length in bytes of the modulus of the signing certificate's RSA key, or of the prime p
+    // of its KCDSA key's domain: 0, 1309, 1301.
     int getKeyLength(const char* itemId, int* length);
 
     // The folder of a suite's key files, opened below the medium's top without following links,

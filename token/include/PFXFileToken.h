@@ -40,7 +40,8 @@ class TOKEN_EXPORT PFXFileToken : public Token {
                                  unsigned int keyLength, unsigned char* oldPassword,
                                  unsigned long oldLength, unsigned char* newPassword,
                                  unsigned long newLength);
-    // The length in bytes of the signing certificate's RSA modulus: 0, 1309, 1301.
+    // The length in bytes of the signing certificate's RSA modulus, or of the prime p of its
+    // KCDSA key's domain: 0, 1309, 1301.
     int getKeyLength(const char* itemId, int* length);
     // Drops the file's bytes; the suites stay.
     void clearOptions();

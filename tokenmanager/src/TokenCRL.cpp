@@ -2,6 +2,7 @@
 // the NPKI folder: "Lindsign/CRL/<point>/cert.crl". A list is written only when it is the
 // expected issuer's and verifies with that issuer's key from the certificate's chain.
 #include <cctype>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@
 #include "Token.h"
 #include "TokenCertificate.h"
 #include "TokenLog.h"
+#include "TokenKeys.h"
 #include "TokenTables.h"
 #include "Util.h"
 
@@ -108,8 +110,14 @@ bool folderName(const std::string& uri, const char* lower, const char* upper, st
     return true;
 }
 
-// The digest of an RSA signature algorithm named by its DER OID contents; 0 for others.
-int rsaDigestOf(const Element& oid) {
+// How a list's signature algorithm (its DER OID) is verified: RSA PKCS #1 v1.5 with the digest
+// the OID names, or KCDSA. False for any other algorithm.
+struct ListSignature {
+    int kind = 0;    // SG_DS_RSASSA_PKCS1_V15 or SG_DS_KCDSA
+    int digest = 0;  // RSA only; KCDSA lists are verified as path validation verifies them
+};
+
+bool listSignatureOf(const Element& oid, ListSignature* out) {
     static const struct {
         unsigned char last;
         int digest;
@@ -119,16 +127,66 @@ int rsaDigestOf(const Element& oid) {
                 {13, SG_DIGEST_SHA512},
                 {14, SG_DIGEST_SHA224}};
     static const unsigned char kPkcs1[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01};
-    if (oid.tag != 0x06 || oid.length != sizeof kPkcs1 + 1 ||
-        std::memcmp(oid.contents, kPkcs1, sizeof kPkcs1) != 0)
-        return 0;
+    // 1.2.410.200004.1, then 1 or 21: the two KCDSA identifiers.
+    static const unsigned char kKcdsa[] = {0x2A, 0x83, 0x1A, 0x8C, 0x9A, 0x44, 0x01};
+    if (oid.tag != 0x06) return false;
+    if (oid.length == sizeof kKcdsa + 1 && std::memcmp(oid.contents, kKcdsa, sizeof kKcdsa) == 0 &&
+        (oid.contents[sizeof kKcdsa] == 0x01 || oid.contents[sizeof kKcdsa] == 0x15)) {
+        out->kind = SG_DS_KCDSA;
+        return true;
+    }
+    if (oid.length != sizeof kPkcs1 + 1 || std::memcmp(oid.contents, kPkcs1, sizeof kPkcs1) != 0)
+        return false;
     for (const auto& r : kRsa)
-        if (oid.contents[sizeof kPkcs1] == r.last) return r.digest;
-    return 0;
+        if (oid.contents[sizeof kPkcs1] == r.last) {
+            out->kind = SG_DS_RSASSA_PKCS1_V15;
+            out->digest = r.digest;
+            return true;
+        }
+    return false;
+}
+
+// Whether the signature over the signed bytes verifies with the issuer's public key, the way
+// path validation and the CRL check verify a list: the key kind must fit the algorithm, and a
+// KCDSA signature is verified with SHA-1 and the domain parameters of the issuer's certificate.
+bool verifiesWithKeyOf(SGX509Certificate* issuer, const ListSignature& algorithm,
+                       const unsigned char* signedBytes, size_t signedLength,
+                       const unsigned char* signature, size_t signatureLength) {
+    int keyKind = 0;
+    SGBinary bits{}, parameters{};
+    if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(&keyKind, nullptr, &bits, &parameters,
+                                                       issuer) != 0)
+        return false;
+    const bool rsa = algorithm.kind == SG_DS_RSASSA_PKCS1_V15;
+    if (rsa ? keyKind != SG_X509_KEY_RSA
+            : keyKind != SG_X509_KEY_KCDSA && keyKind != SG_X509_KEY_KCDSA2)
+        return false;
+    if (!bits.data || bits.length == 0 || bits.length > INT_MAX || signatureLength > INT_MAX ||
+        signedLength > INT_MAX)
+        return false;
+    brindlow::token::keys::DsKey key;
+    if (TM_CRYPTO(SGDSKey_Decode)(&key.key, bits.data, static_cast<int>(bits.length),
+                                  rsa ? SG_DSKEY_RSA_PUBLIC : SG_DSKEY_KCDSA_PUBLIC) != 0)
+        return false;
+    SGDSParameter parameter{};
+    parameter.kind = algorithm.kind;
+    parameter.key = &key.key;
+    if (rsa) {
+        parameter.v15HashId = algorithm.digest;
+    } else {
+        parameter.kcdsaHashId = SG_DIGEST_SHA1;
+        // Without a domain in the certificate the verification refuses the list.
+        if (brindlow::token::keys::hasKcdsaDomain(parameters.data, parameters.length)) {
+            parameter.kcdsaDomainParameters = parameters.data;
+            parameter.kcdsaDomainParametersLength = parameters.length;
+        }
+    }
+    return TM_CRYPTO(SGDS_Verify)(signature, static_cast<int>(signatureLength), signedBytes,
+                                  static_cast<int>(signedLength), &parameter) == 0;
 }
 
 // Whether the DER list is issued by the certificate (its subject names the list's issuer) and
-// verifies with its key (RSA PKCS #1 v1.5).
+// verifies with its key.
 bool issuedAndSignedBy(const SGBinary& list, SGX509Certificate* issuer) {
     Element whole, tbs, algorithm, oid, signature;
     const unsigned char* end = list.data + list.length;
@@ -139,8 +197,8 @@ bool issuedAndSignedBy(const SGBinary& list, SGX509Certificate* issuer) {
         signature.length < 2 || signature.contents[0] != 0 || signature.end != whole.end)
         return false;
     if (!readElement(algorithm.contents, algorithm.end, &oid)) return false;
-    const int digest = rsaDigestOf(oid);
-    if (digest == 0) return false;
+    ListSignature signedWith;
+    if (!listSignatureOf(oid, &signedWith)) return false;
     // tbsCertList: version (optional INTEGER), signature, issuer.
     Element field;
     const unsigned char* p = tbs.contents;
@@ -159,25 +217,9 @@ bool issuedAndSignedBy(const SGBinary& list, SGX509Certificate* issuer) {
     TM_BASE(SGBinary_Reset)(&subject);
     if (!sameIssuer) return false;
 
-    int keyKind = 0;
-    SGBinary bits{}, parameters{};
-    if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(&keyKind, nullptr, &bits, &parameters,
-                                                       issuer) != 0 ||
-        keyKind != SG_X509_KEY_RSA)
-        return false;
-    SGDSKey key{};
-    if (TM_CRYPTO(SGDSKey_Decode)(&key, bits.data, static_cast<int>(bits.length),
-                                  SG_DSKEY_RSA_PUBLIC) != 0)
-        return false;
-    SGDSParameter parameter{};
-    parameter.kind = SG_DS_RSASSA_PKCS1_V15;
-    parameter.key = &key;
-    parameter.v15HashId = digest;
-    const int rc = TM_CRYPTO(SGDS_Verify)(signature.contents + 1,
-                                          static_cast<int>(signature.length - 1), whole.contents,
-                                          static_cast<int>(tbs.end - whole.contents), &parameter);
-    TM_CRYPTO(SGDSKey_Clear)(&key);
-    return rc == 0;
+    return verifiesWithKeyOf(issuer, signedWith, whole.contents,
+                             static_cast<size_t>(tbs.end - whole.contents), signature.contents + 1,
+                             signature.length - 1);
 }
 
 // A list fetched from its point, wiped and released with the object.

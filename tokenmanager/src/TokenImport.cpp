@@ -90,7 +90,12 @@ bool pfxReady() {
            certificatesReady() && TM_SERVICE_READY(SGX509Certificate_GetPublicKeyInfo) &&
            TM_CRYPTO_READY(SGRSAPrivateKey_Decode) && TM_CRYPTO_READY(SGRSAPrivateKey_GetItem) &&
            TM_CRYPTO_READY(SGRSAPrivateKey_Free) && TM_CRYPTO_READY(SGRSAPublicKey_Decode) &&
-           TM_CRYPTO_READY(SGRSAPublicKey_GetItem) && TM_CRYPTO_READY(SGRSAPublicKey_Free);
+           TM_CRYPTO_READY(SGRSAPublicKey_GetItem) && TM_CRYPTO_READY(SGRSAPublicKey_Free) &&
+           TM_CRYPTO_READY(SGDSKey_Decode) && TM_CRYPTO_READY(SGDSKey_Clear) &&
+           TM_CRYPTO_READY(SGKCDSAParameter_Decode) && TM_CRYPTO_READY(SGKCDSAParameter_Clear) &&
+           TM_CRYPTO_READY(SGBigInteger_New) && TM_CRYPTO_READY(SGBigInteger_Free) &&
+           TM_CRYPTO_READY(SGBigInteger_mod_exp) && TM_CRYPTO_READY(SGBigInteger_cmp) &&
+           TM_CRYPTO_READY(SGBigInteger_isOne) && TM_CRYPTO_READY(SGBigInteger_isZero);
 }
 
 // One item of an RSA key as minimal big-endian bytes; empty when the key lacks it.
@@ -135,6 +140,74 @@ bool rsaKeyFitsCertificate(const SGBinary& privateKey, const SGBinary& certifica
                rsaItem(certified.key, TM_CRYPTO(SGRSAPublicKey_GetItem), SG_RSA_PUBLIC_N, room) &&
            exponent ==
                rsaItem(certified.key, TM_CRYPTO(SGRSAPublicKey_GetItem), SG_RSA_PUBLIC_E, room);
+}
+
+// A number of the library's, wiped and released with the object.
+struct BigNumber {
+    SGBigInteger* value = nullptr;
+    ~BigNumber() { TM_CRYPTO(SGBigInteger_Free)(value); }
+};
+
+// Whether a KCDSA key (the INTEGER x of a PrivateKeyInfo) belongs to the certificate: the
+// certificate's y is the key's public value g^(x^-1 mod q) mod p, in the key's domain (else the
+// certificate's; where both name one, the same p, q and g). y is checked without inverting x:
+// y lies in the subgroup of order q (y^q = 1) and y^x = g, which only g^(x^-1 mod q) of that
+// subgroup fulfils; x stays the key's own constant-time exponent. As for RSA, what the library
+// cannot read at all is left to the import step.
+bool kcdsaKeyFitsCertificate(const SGPKCS8PrivateKeyInfo& info, const SGBinary& certificateDer) {
+    DecodedCertificate certificate;
+    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return true;
+    DsKey key;
+    if (!info.privateKey.data || info.privateKey.length == 0 || info.privateKey.length > INT_MAX ||
+        TM_CRYPTO(SGDSKey_Decode)(&key.key, info.privateKey.data,
+                                  static_cast<int>(info.privateKey.length),
+                                  SG_DSKEY_KCDSA_PRIVATE) != 0)
+        return true;
+    int kind = 0;
+    SGBinary bits{}, parameters{};
+    if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(&kind, nullptr, &bits, &parameters,
+                                                       certificate.handle()) != 0 ||
+        (kind != SG_X509_KEY_KCDSA && kind != SG_X509_KEY_KCDSA2) || !bits.data ||
+        bits.length == 0 || bits.length > INT_MAX)
+        return false;
+    DsKey certified;
+    if (TM_CRYPTO(SGDSKey_Decode)(&certified.key, bits.data, static_cast<int>(bits.length),
+                                  SG_DSKEY_KCDSA_PUBLIC) != 0)
+        return false;
+
+    const SGBinary* own = info.parameters;
+    const bool inKey = own && hasKcdsaDomain(own->data, own->length);
+    const bool inCertificate = hasKcdsaDomain(parameters.data, parameters.length);
+    KcdsaDomain keyDomain, certificateDomain;
+    if ((!inKey && !inCertificate) || (inKey && !keyDomain.decode(own->data, own->length)) ||
+        (inCertificate && !certificateDomain.decode(parameters.data, parameters.length)))
+        return false;
+    const SGKCDSAParameter& d = inKey ? keyDomain.value : certificateDomain.value;
+    const auto cmp = TM_CRYPTO(SGBigInteger_cmp);
+    if (inKey && inCertificate &&
+        (cmp(d.p, certificateDomain.value.p) != 0 || cmp(d.q, certificateDomain.value.q) != 0 ||
+         cmp(d.g, certificateDomain.value.g) != 0))
+        return false;
+
+    const SGBigInteger* x = key.key.material.kcdsaPrivate.x;
+    const SGBigInteger* y = certified.key.material.kcdsaPublic.y;
+    if (!x || !y || TM_CRYPTO(SGBigInteger_isZero)(x) || cmp(x, d.q) >= 0 ||
+        TM_CRYPTO(SGBigInteger_isZero)(y) || TM_CRYPTO(SGBigInteger_isOne)(y) || cmp(y, d.p) >= 0)
+        return false;
+    BigNumber power;
+    return TM_CRYPTO(SGBigInteger_New)(&power.value) == 0 &&
+           TM_CRYPTO(SGBigInteger_mod_exp)(power.value, y, d.q, d.p, nullptr) == 1 &&
+           TM_CRYPTO(SGBigInteger_isOne)(power.value) &&
+           TM_CRYPTO(SGBigInteger_mod_exp)(power.value, y, x, d.p, nullptr) == 1 &&
+           cmp(power.value, d.g) == 0;
+}
+
+// Whether the key of a PrivateKeyInfo (RSA or KCDSA, the algorithms it decodes with) belongs to
+// the certificate.
+bool keyFitsCertificate(const SGPKCS8PrivateKeyInfo& info, const SGBinary& certificateDer) {
+    return info.algorithm == SG_PKCS8_ALGORITHM_RSA
+               ? rsaKeyFitsCertificate(info.privateKey, certificateDer)
+               : kcdsaKeyFitsCertificate(info, certificateDer);
 }
 
 }  // namespace
@@ -331,9 +404,8 @@ int Token::importPFX(unsigned char* password, unsigned long passwordLength, unsi
             return TOKEN_ERR_PRIVATE_KEY_INFO;
         }
         // A crafted file may pair a certificate with a key of someone else's: the stored pair
-        // would sign nothing its certificate verifies. KCDSA keys are not checked.
-        if (info.record.algorithm == SG_PKCS8_ALGORITHM_RSA &&
-            !rsaKeyFitsCertificate(info.record.privateKey, pair.certificate.bin)) {
+        // would sign nothing its certificate verifies.
+        if (!keyFitsCertificate(info.record, pair.certificate.bin)) {
             TOKEN_FATAL(logger, "%s - private key does not match certificate...(%d)", kName,
                         TOKEN_ERR_PFX_REJECTED);
             return TOKEN_ERR_PFX_REJECTED;

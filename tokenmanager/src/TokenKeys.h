@@ -3,12 +3,14 @@
 // the tokens that hold key files.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "SGCipher.h"
 #include "SGDSKey.h"
+#include "SGKCDSA.h"
 #include "SGMemory.h"
 #include "SGOS.h"
 #include "SGPKCS1.h"
@@ -135,6 +137,21 @@ struct DsKey {
     SGDSKey key{};
     ~DsKey() {
         if (key.kind) TM_CRYPTO(SGDSKey_Clear)(&key);
+    }
+};
+
+// KCDSA domain parameter DER that is there: neither absent nor NULL.
+inline bool hasKcdsaDomain(const unsigned char* der, size_t length) {
+    return der && length > 0 && length <= INT_MAX && !(length == 2 && der[0] == 0x05);
+}
+
+// Decoded KCDSA domain parameters, released with the object.
+struct KcdsaDomain {
+    SGKCDSAParameter value{};
+    ~KcdsaDomain() { TM_CRYPTO(SGKCDSAParameter_Clear)(&value); }
+    // The DER of hasKcdsaDomain.
+    bool decode(const unsigned char* der, size_t length) {
+        return TM_CRYPTO(SGKCDSAParameter_Decode)(&value, der, static_cast<int>(length)) == 0;
     }
 };
 

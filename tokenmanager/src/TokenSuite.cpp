@@ -80,14 +80,33 @@ int certificateModulusLength(Logger* logger, const SGBinary* signCert, int* leng
                     TOKEN_ERR_PUBLIC_KEY);
         return TOKEN_ERR_PUBLIC_KEY;
     }
-    SGBinary bits{};
-    rc = TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
+    int kind = 0;
+    SGBinary bits{}, parameters{};
+    rc = TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(&kind, nullptr, &bits, &parameters,
                                                         certificate.handle());
     if (rc == 0 && (!bits.data || !bits.length || bits.length > INT_MAX)) rc = SG_PKI_ERR_NO_DATA;
     if (rc != 0) {
         TOKEN_FATAL(logger, "%s - get public key info failed...(%d)(%d)", kName, rc,
                     TOKEN_ERR_PUBLIC_KEY);
         return TOKEN_ERR_PUBLIC_KEY;
+    }
+    if (kind == SG_X509_KEY_KCDSA || kind == SG_X509_KEY_KCDSA2) {
+        // A KCDSA key works modulo the prime p of its domain, which the certificate carries.
+        KcdsaDomain domain;
+        const int bytes = TM_CRYPTO_READY(SGKCDSAParameter_Decode) &&
+                                  TM_CRYPTO_READY(SGKCDSAParameter_Clear) &&
+                                  TM_CRYPTO_READY(SGBigInteger_GetNumberOfBytes) &&
+                                  hasKcdsaDomain(parameters.data, parameters.length) &&
+                                  domain.decode(parameters.data, parameters.length)
+                              ? TM_CRYPTO(SGBigInteger_GetNumberOfBytes)(domain.value.p)
+                              : 0;
+        if (bytes <= 0) {
+            TOKEN_FATAL(logger, "%s - kcdsa domain parameters decode failed...(%d)(%d)", kName,
+                        bytes, TOKEN_ERR_PUBLIC_KEY);
+            return TOKEN_ERR_PUBLIC_KEY;
+        }
+        *length = bytes;
+        return 0;
     }
     RsaPublicKey key;
     rc = TM_CRYPTO(SGRSAPublicKey_Decode)(&key.key, bits.data, static_cast<int>(bits.length));

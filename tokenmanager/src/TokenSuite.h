@@ -34,8 +34,8 @@ void releaseSuite(CertificateSuite* suite);
 
 // The size in bytes of the signing certificate's public key: 0; 1301.
 int certificateKeySize(const SGBinary* signCert, unsigned long* size);
-// The length in bytes of the signing certificate's RSA modulus, failures logged as
-// getKeyLength's: 0; 1301.
+// The length in bytes of the signing certificate's RSA modulus, or of the prime p of a KCDSA
+// key's domain, failures logged as getKeyLength's: 0; 1301.
 int certificateModulusLength(Logger* logger, const SGBinary* signCert, int* length);
 
 // getKeySize and getKeyLength for the suite an item id found (null: 1309, logged).

@@ -23,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
+using tokentest::snapshot;
 
 const std::string kPassword = "q1w2e3r4!@";
 const std::string kHolder = "cn=홍길동()0011,ou=personal4IB,o=yessign,c=KR";
@@ -118,23 +119,6 @@ class Media {
     testkit::Scratch scratch_;
     std::unique_ptr<FileToken> home_, vol_;
 };
-
-// Every file below a folder with its bytes, and every folder: a tree compared before and after.
-std::map<std::string, Bytes> snapshot(const fs::path& top) {
-    std::map<std::string, Bytes> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(top, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string rel = fs::relative(it->path(), top).string();
-        if (it->is_symlink())
-            out[rel + " -> " + fs::read_symlink(it->path()).string()] = {};
-        else if (it->is_directory())
-            out[rel + "/"] = {};
-        else
-            out[rel] = testkit::readBytes(it->path());
-    }
-    return out;
-}
 
 std::string publicKeyOfCertificate(const fs::path& der) {
     return testkit::run("openssl x509 -inform DER -noout -pubkey -in " +

@@ -864,6 +864,22 @@ TEST(PFXFileToken, AKcdsaKeyKeepsItsDomainAndSigns) {
               1307);
 }
 
+// A kit-built file with the example key and a GPKI certificate of its public value: the key
+// length is that of the domain's prime p, which is all a KCDSA key has of a modulus.
+TEST(PFXFileToken, KeyLengthOfAKcdsaPairIsThatOfItsPrime) {
+    ASSERT_FALSE(keytest::material().empty());
+    Listed listed({{keytest::material() / "kcdsa-gov" / "kcdsa.der",
+                    keytest::material() / "kcdsa1" / "plain.der", "gov", ""}});
+    ASSERT_EQ(listed.rc, 0);
+    ASSERT_EQ(listed.rows.size(), 1u);
+    int length = 0;
+    EXPECT_EQ(listed.token.getKeyLength(listed.id().c_str(), &length), 0);
+    // The example's p has 2048 bits.
+    EXPECT_EQ(length, static_cast<int>(testkit::unhex(keytest::kcdsaExample().p).size()));
+    EXPECT_EQ(length, 256);
+    EXPECT_EQ(listed.token.getKeyLength("00001", &length), 1309);
+}
+
 // ---- Secrets ----------------------------------------------------------------------------------
 
 // Every buffer the token releases through the Base table is searched for the file password and

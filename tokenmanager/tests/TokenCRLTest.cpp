@@ -1,6 +1,7 @@
-// CRL files from a real slapd serving lists made by openssl ca -gencrl: the certificate's list
-// and its CA's authority list kept below the NPKI folder, the folders made first (owner-only),
-// and lists of another issuer refused. Runs in a fresh process: the NPKI storage lives as long
+// CRL files from a real slapd serving lists made by openssl ca -gencrl (and, for KCDSA, signed
+// again by the kit's own KCDSA signer): the certificate's list and its CA's authority list kept
+// below the NPKI folder, the folders made first (owner-only), and lists of another issuer or
+// with a forged signature refused. Runs in a fresh process: the NPKI storage lives as long
 // as the process.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -89,21 +90,32 @@ mode_t modeOf(const fs::path& path) {
     return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
 }
 
+fs::path npkiFolder() {
+    return fs::path(std::getenv("HOME")) / "Library/Preferences/NPKI";
+}
+
+// Starts the slapd, makes a hierarchy recipe's material for it (with the cached RSA keys), loads
+// its entries and puts its root where the NPKI storage finds roots; the material's folder.
+fs::path serveHierarchy(testkit::Slapd& slapd, const std::string& recipe, Checks& c) {
+    std::string error;
+    c.expect(slapd.start(&error), "slapd: " + error);
+    const fs::path keys = testkit::cachedPki("rsa-keys", {"root", "ca", "sign", "k", "s"});
+    const fs::path m = fs::path(tokentest::freshFolder(recipe)) / "material";
+    c.expect(testkit::pki(recipe, m, {slapd.url(), keys.string()}, &error), error);
+    c.expect(slapd.add(testkit::readText(m / "base.ldif"), &error), error);
+    c.expect(slapd.add(testkit::readText(m / "entries.ldif"), &error), error);
+    testkit::writeBytes(npkiFolder() / "KISA" / "root.der", testkit::readBytes(m / "root.der"));
+    return m;
+}
+
 TEST(TokenCRL, WritesTheListsOfTheChainFromTheDirectory) {
     EXPECT_IN_FRESH_PROCESS([] {
         Checks c;
         testkit::SlapdOptions options;
         options.debugLevel = "256";
         testkit::Slapd slapd(options);
-        std::string error;
-        c.expect(slapd.start(&error), "slapd: " + error);
-        const fs::path keys = testkit::cachedPki("rsa-keys", {"root", "ca", "sign", "k", "s"});
-        const fs::path m = fs::path(tokentest::freshFolder("crl")) / "material";
-        c.expect(testkit::pki("ldap-crl-points", m, {slapd.url(), keys.string()}, &error), error);
-        c.expect(slapd.add(testkit::readText(m / "base.ldif"), &error), error);
-        c.expect(slapd.add(testkit::readText(m / "entries.ldif"), &error), error);
-        const fs::path npki = fs::path(std::getenv("HOME")) / "Library/Preferences/NPKI";
-        testkit::writeBytes(npki / "KISA" / "root.der", testkit::readBytes(m / "root.der"));
+        const fs::path m = serveHierarchy(slapd, "ldap-crl-points", c);
+        const fs::path npki = npkiFolder();
 
         ListToken token;
         testkit::Bytes sign = testkit::readBytes(m / "sign.der");
@@ -130,6 +142,37 @@ TEST(TokenCRL, WritesTheListsOfTheChainFromTheDirectory) {
         testkit::Bytes notACertificate = {0x30, 0x00};
         c.expect(token.writeCRL(notACertificate.data(), notACertificate.size()) == 1312,
                  "1312 for bytes that are no certificate");
+        return c.failures;
+    });
+}
+
+TEST(TokenCRL, KeepsKcdsaSignedListsAndRefusesForgedOnes) {
+    EXPECT_IN_FRESH_PROCESS([] {
+        Checks c;
+        testkit::Slapd slapd;
+        const fs::path m = serveHierarchy(slapd, "kcdsa-crl", c);
+        const fs::path npki = npkiFolder();
+
+        // The CA's CRL and the root's authority list, both signed with KCDSA.
+        ListToken token;
+        testkit::Bytes user = testkit::readBytes(m / "user-valid.der");
+        const int written = token.writeCRL(user.data(), user.size());
+        c.expect(written == 0, "both KCDSA lists written (" + std::to_string(written) + ")");
+        const fs::path top = npki / "Lindsign" / "CRL";
+        const fs::path crl = top / "ou=valid,cn=KCDSA CRL CA,o=Brindlow KCDSA,c=KR" / "cert.crl";
+        const fs::path arl = top / "cn=arl1,cn=KCDSA CRL Root,o=Brindlow KCDSA,c=KR" / "cert.crl";
+        c.expect(testkit::readBytes(crl) == testkit::readBytes(m / "ca.crl"), "the CA's CRL");
+        c.expect(testkit::readBytes(arl) == testkit::readBytes(m / "root.arl"), "the root's ARL");
+
+        // Forged lists under the CA's name: nothing below the NPKI folder changes.
+        const auto before = tokentest::snapshot(npki);
+        for (const char* forged : {"sig", "tbs", "other"}) {
+            testkit::Bytes named = testkit::readBytes(m / ("user-" + std::string(forged) + ".der"));
+            c.expect(token.writeCRL(named.data(), named.size()) == 1312,
+                     std::string("1312 for the list of case ") + forged);
+            c.expect(tokentest::snapshot(npki) == before,
+                     std::string("nothing written for case ") + forged);
+        }
         return c.failures;
     });
 }

@@ -35,34 +35,39 @@ inline const std::string kOtherPassword = "another#Pass1";
 // The randomNum attribute of the key file "random/key.der".
 inline const std::string kRandomHex = "1F2E3D4C5B6A79880011223344556677A1B2C3D4";
 
-// One example of the KCDSA standard's appendix (2048-bit p, 224-bit q, SHA-256), as hex.
+// One example of the KCDSA standard's appendix, as hex: II.2 (2048-bit p, 224-bit q, SHA-256)
+// unless another set is named.
 struct KcdsaExample {
     std::string p, q, g, x, y, message;
 };
 
-inline const KcdsaExample& kcdsaExample() {
-    static const KcdsaExample example = [] {
-        KcdsaExample e;
+inline const KcdsaExample& kcdsaExample(const std::string& set = "II.2") {
+    static const std::map<std::string, KcdsaExample> examples = [] {
+        std::map<std::string, KcdsaExample> sets;
         const std::string text = testkit::readText(std::string(BRINDLOW_TESTKIT_DIR) +
                                                    "/../crypto/tests/data/kcdsa_ttak.vec");
         std::istringstream in(text);
-        std::string set;
+        std::string message, name;
         for (std::string line; std::getline(in, line);) {
             const size_t eq = line.find(" = ");
             if (eq == std::string::npos) continue;
             const std::string key = line.substr(0, eq), value = line.substr(eq + 3);
-            if (key == "M") e.message = value;
-            if (key == "Set") set = value;
-            if (set != "II.2") continue;
+            if (key == "M") message = value;
+            if (key == "Set") {
+                name = value;
+                sets[name].message = message;
+            }
+            if (name.empty()) continue;
+            KcdsaExample& e = sets[name];
             if (key == "P") e.p = value;
             if (key == "Q") e.q = value;
             if (key == "G") e.g = value;
             if (key == "X") e.x = value;
             if (key == "Y") e.y = value;
         }
-        return e;
+        return sets;
     }();
-    return example;
+    return examples.at(set);
 }
 
 inline bool makeMaterial(const fs::path& work) {
@@ -91,6 +96,25 @@ inline bool makeMaterial(const fs::path& work) {
     add(pki + " kisa_key " + at("random") + " npki " + pw + " " + signKey + " " + kRandomHex);
     add(pki + " kcdsa_key " + at("kcdsa1") + " " + domain + " 1.2.410.200004.1.1 " + pw);
     add(pki + " kcdsa_key " + at("kcdsa2") + " " + domain + " 1.2.410.200004.1.21 " + pw);
+    // A GPKI certificate of the example's key, issued by a government CA (the chain CA's key
+    // under "O=Government of Korea", as listings of GPKI folders want), one of p - y instead
+    // (outside the subgroup of order q; the example's x is even, so x takes it to g all the
+    // same), and keys that are not the example's: another x in its domain (set II.1's), and set
+    // II.1's own pair of another domain.
+    add("mkdir -p " + at("gov-ca") + " && cp " + at("chain/ca.key") + " " + at("gov-ca/ca.key") +
+        " && openssl req -x509 -new -key " + at("gov-ca/ca.key") +
+        " -subj '/C=KR/O=Government of Korea/CN=GPKI Test CA' -days 3650 -out " +
+        at("gov-ca/ca.pem") + " && " + pki + " kcdsa-cert " + at("kcdsa-gov") + " " + at("gov-ca") +
+        " " + k.p + " " + k.q + " " + k.g + " " + k.y +
+        " 1.2.410.200004.1.1 4C 'Government of Korea' 'KCDSA Signer' && " + pki + " kcdsa-cert " +
+        at("kcdsa-negated") + " " + at("gov-ca") + " " + k.p + " " + k.q + " " + k.g +
+        " $(python3 -c 'print(\"%x\" % (int(\"" + k.p + "\", 16) - int(\"" + k.y +
+        "\", 16)))') 1.2.410.200004.1.1 4D 'Government of Korea' 'KCDSA Signer'");
+    const KcdsaExample& other = kcdsaExample("II.1");
+    add(pki + " kcdsa_key " + at("kcdsa-otherx") + " " + k.p + " " + k.q + " " + k.g + " " +
+        other.x);
+    add(pki + " kcdsa_key " + at("kcdsa-otherdomain") + " " + other.p + " " + other.q + " " +
+        other.g + " " + other.x);
     add(pki + " cert_variants " + at("certs"));
     // A PrivateKeyInfo whose RSA key is cut after its version.
     add("mkdir -p " + at("cut-rsa") + " && cd " + at("cut-rsa") + " && printf '%s\\n' " +
@@ -137,13 +161,13 @@ inline bool makeMaterial(const fs::path& work) {
 }
 
 // Changed whenever makeMaterial makes something new.
-inline const std::string kMaterialVersion = "3";
+inline const std::string kMaterialVersion = "6";
 
 inline const fs::path& material() {
     static const fs::path dir =
         testkit::madeOnce("token-keys",
                           testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key",
-                                              "kcdsa_key", "cert_variants"}) +
+                                              "kcdsa_key", "kcdsa-cert", "cert_variants"}) +
                               kRandomHex + kcdsaExample().x + kMaterialVersion,
                           makeMaterial);
     return dir;

@@ -18,13 +18,16 @@
 
 #include "FileToken.h"
 #include "PkiCache.h"
+#include "Pkcs12Build.h"
 #include "TestKit.h"
+#include "TokenKeySupport.h"
 #include "TokenTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
+using tokentest::snapshot;
 
 const std::string kFilePassword = "q1w2e3r4!@";  // the recipe's files
 const std::string kStorage = "storage#Pw9";      // the password keys are stored under
@@ -113,16 +116,6 @@ class Medium {
     testkit::Scratch scratch_;
     std::unique_ptr<FileToken> token_;
 };
-
-std::map<std::string, Bytes> snapshot(const fs::path& top) {
-    std::map<std::string, Bytes> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(top, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        out[fs::relative(it->path(), top).string()] =
-            it->is_regular_file() ? testkit::readBytes(it->path()) : Bytes{};
-    return out;
-}
 
 std::string publicKeyOfCertificate(const fs::path& der) {
     return testkit::run("openssl x509 -inform DER -noout -pubkey -in " +
@@ -485,6 +478,83 @@ TEST_F(TokenPFX, AnImportedSigningPairReplacesTheEarlierKeyManagementPair) {
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(medium.holder())) files += e.is_regular_file();
     EXPECT_EQ(files, 2u);
+}
+
+// ---- KCDSA pairs ------------------------------------------------------------------------------
+
+namespace {
+
+// The standard's example KCDSA pair (2048-bit p, 224-bit q) beside a GPKI certificate of its
+// public value, from the key tests' material; a file of one of its keys with a certificate,
+// built with libcrypto (openssl has no KCDSA), keys as PrivateKeyInfo DER.
+fs::path kcdsaMaterial(const std::string& name) {
+    return keytest::material() / name;
+}
+const fs::path kGovKcdsa = "kcdsa-gov/kcdsa.der";
+
+Bytes kcdsaFile(const fs::path& certificate, const fs::path& key) {
+    return testkit::buildPkcs12({{certificate, key, "gov", ""}}, kFilePassword);
+}
+
+fs::path gpkiClass2(const Medium& m) {
+    return m.base() / "GPKI" / "Certificate" / "class2";
+}
+
+}  // namespace
+
+TEST_F(TokenPFX, AKcdsaPairIsWrittenAsAGpkiPairWhoseKeySigns) {
+    ASSERT_FALSE(keytest::material().empty());
+    const Bytes pfx = kcdsaFile(kcdsaMaterial(kGovKcdsa), kcdsaMaterial("kcdsa1/plain.der"));
+    ASSERT_FALSE(pfx.empty());
+    ASSERT_EQ(medium.importFile(pfx), 0);
+    EXPECT_EQ(testkit::readBytes(gpkiClass2(medium) / "KCDSA Signer_sig.cer"),
+              testkit::readBytes(kcdsaMaterial(kGovKcdsa)));
+    EXPECT_TRUE(fs::exists(gpkiClass2(medium) / "KCDSA Signer_sig.key"));
+
+    // Listed as GPKI; the stored key opens under the storage password and signs what the
+    // crypto library's KCDSA verification accepts with the certificate's public value.
+    const auto rows = medium.list();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].pkiType, PKI_TYPE_GPKI);
+    Passwords handler;
+    handler.answers[6] = kStorage;
+    Bytes message = testkit::unhex(keytest::kcdsaExample().message);
+    Bytes signature(256);
+    unsigned long length = signature.size();
+    ASSERT_EQ(medium.token().generateSignatureRAW(signature.data(), &length, &handler,
+                                                  message.data(), message.size(), rows[0].signKeyID,
+                                                  rows[0].signKeyID, nullptr),
+              0);
+    signature.resize(length);
+    EXPECT_EQ(keytest::kcdsaVerify(signature, message), 0);
+    signature.back() ^= 0x01;
+    EXPECT_NE(keytest::kcdsaVerify(signature, message), 0);
+}
+
+TEST_F(TokenPFX, AKcdsaKeyThatIsNotItsCertificatesIsRefusedBeforeAnythingIsWritten) {
+    ASSERT_FALSE(keytest::material().empty());
+    const fs::path gov = kcdsaMaterial(kGovKcdsa);
+    const struct {
+        const char* what;
+        fs::path certificate, key;
+    } cases[] = {
+        {"another x in the certificate's domain", gov, kcdsaMaterial("kcdsa-otherx/plain.der")},
+        {"another domain's key pair", gov, kcdsaMaterial("kcdsa-otherdomain/plain.der")},
+        {"a certificate of p - y", kcdsaMaterial("kcdsa-negated/kcdsa.der"),
+         kcdsaMaterial("kcdsa1/plain.der")},
+        {"a GPKI certificate of an RSA key", kr() / "gov.pem", kcdsaMaterial("kcdsa1/plain.der")},
+        {"an RSA key", gov, kr() / "sign.key"},
+    };
+    // The sound pair is there already: a refused key must not take its place.
+    ASSERT_EQ(medium.importFile(kcdsaFile(gov, kcdsaMaterial("kcdsa1/plain.der"))), 0);
+    const auto before = snapshot(medium.base());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes pfx = kcdsaFile(c.certificate, c.key);
+        ASSERT_FALSE(pfx.empty());
+        EXPECT_EQ(medium.importFile(pfx), 1030);
+        EXPECT_EQ(snapshot(medium.base()), before);
+    }
 }
 
 // ---- Export ----------------------------------------------------------------------------------

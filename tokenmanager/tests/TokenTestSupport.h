@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -97,6 +98,24 @@ inline int modeOf(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return -1;
     return static_cast<int>(st.st_mode & 07777);
+}
+
+// Every file below a folder with its bytes, and every folder and link: a tree compared before
+// and after an operation that must leave it as it was.
+inline std::map<std::string, std::vector<unsigned char>> snapshot(const fs::path& top) {
+    std::map<std::string, std::vector<unsigned char>> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(top, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string rel = fs::relative(it->path(), top).string();
+        if (it->is_symlink())
+            out[rel + " -> " + fs::read_symlink(it->path()).string()] = {};
+        else if (it->is_directory())
+            out[rel + "/"] = {};
+        else
+            out[rel] = readBytes(it->path().string());
+    }
+    return out;
 }
 
 // Standard output of a shell command, and its exit status.
