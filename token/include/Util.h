@@ -122,7 +122,8 @@ class TOKEN_EXPORT Util {
     static int prepareFileAt(int folder, std::string const& name, const unsigned char* data,
                              unsigned int length, PreparedFile* out);
     // The present content of the regular file name (content: the same bytes, written when the
-    // file system makes no second link): 0, or as prepareFileAt.
+    // file system makes no second link; null when they could not be read, and then such a file
+    // system cannot keep the file: -1, EIO): 0, or as prepareFileAt.
     static int keepFileAt(int folder, std::string const& name, const unsigned char* content,
                           unsigned int length, PreparedFile* out);
     // Renames the temporary file over the target: 0; -2 the rename failed (the temporary file

@@ -182,6 +182,16 @@ struct Replacement {
     }
 };
 
+// Keeps the present file name until the import closes: 0 or the errno. Only what was read whole
+// is handed over for a copy; a file system without links cannot keep a file that was not.
+int keepPresent(int folder, const std::string& name, Util::PreparedFile& kept) {
+    ReadBytes old(folder, name);
+    if (Util::keepFileAt(folder, name, old.result == 0 ? old.data : nullptr, old.length, &kept) !=
+        0)
+        return kept.error ? kept.error : EIO;
+    return 0;
+}
+
 // Prepares the replacement of the entry name: 0 or the errno of the failure (a folder in the
 // file's place, no room, no access).
 int prepare(int folder, const std::string& name, const unsigned char* data, unsigned long length,
@@ -190,9 +200,7 @@ int prepare(int folder, const std::string& name, const unsigned char* data, unsi
     struct stat st;
     if (exists(folder, name, &st)) {
         if (S_ISDIR(st.st_mode)) return EISDIR;
-        ReadBytes old(folder, name);
-        if (Util::keepFileAt(folder, name, old.data, old.length, &out.kept) != 0)
-            return out.kept.error ? out.kept.error : EIO;
+        if (int error = keepPresent(folder, name, out.kept)) return error;
     }
     if (Util::prepareFileAt(folder, name, data, static_cast<unsigned int>(length), &out.next) != 0)
         return out.next.error ? out.next.error : EIO;
@@ -217,13 +225,11 @@ int removeFile(FileToken::ImportJournal& journal, int folder, const std::string&
     struct stat st;
     if (!exists(folder, name, &st)) return 0;
     if (S_ISDIR(st.st_mode)) return EISDIR;
-    ReadBytes old(folder, name);
     FileToken::ImportJournal::Step step;
     step.kind = FileToken::ImportJournal::Step::Removed;
     step.folder = folder;
     step.name = name;
-    if (Util::keepFileAt(folder, name, old.data, old.length, &step.kept) != 0)
-        return step.kept.error ? step.kept.error : EIO;
+    if (int error = keepPresent(folder, name, step.kept)) return error;
     if (::unlinkat(folder, name.c_str(), 0) != 0) {
         const int error = errno;
         Util::discardFile(&step.kept);

@@ -612,10 +612,16 @@ int Util::keepFileAt(int folder, std::string const& name, const unsigned char* c
             return 0;
         }
         if (errno == EEXIST) continue;
-        // File systems without links (those of many removable media) get a copy.
+        // File systems without links (those of many removable media) get a copy, made only of
+        // bytes read whole: a copy of less would later put back less than was there.
         if (errno == EPERM || errno == EMLINK || errno == EOPNOTSUPP || errno == ENOSYS ||
-            errno == EXDEV)
+            errno == EXDEV) {
+            if (!content) {
+                out->error = EIO;
+                return -1;
+            }
             return prepareFileAt(folder, name, content, length, out);
+        }
         out->error = errno;
         return -1;
     }

@@ -294,20 +294,38 @@ std::map<std::string, Bytes> entriesBelow(const fs::path& top) {
     return out;
 }
 
+// Where a copy of the source's certificate files the pair on a volume (the holder folder relative
+// to the volume), from a run without faults; empty when the copy failed.
+std::string copiedHolder(const Medium& source) {
+    testkit::Scratch plain("volume");
+    const std::string out = copyDriver(source, plain.str());
+    EXPECT_EQ(resultOf(out), 0) << out;
+    for (const auto& [name, bytes] : entriesBelow(plain.path()))
+        if (name.size() > 13 && name.compare(name.size() - 13, 13, "/signCert.der") == 0)
+            return name.substr(0, name.size() - 13);
+    return {};
+}
+
+// The same certificate filed on the volume before, with a key-management key under another
+// password: what a copy over it replaces.
+void putEarlierPair(const fs::path& volume, const std::string& holder) {
+    const fs::path folder = volume / holder;
+    fs::create_directories(folder);
+    const Parts pair = npkiPair();
+    testkit::writeBytes(folder / "signCert.der", pair.signCert);
+    testkit::writeBytes(folder / "signPri.key", pair.signKey);
+    testkit::writeBytes(folder / "kmCert.der", pair.kmCert);
+    testkit::writeBytes(folder / "kmPri.key", materialFile("km-other/key.der"));
+}
+
 }  // namespace
 
 TEST(FileTokenFaults, EveryFailedStepOfACopyLeavesTheTargetAsItWasOrTheCopyWhole) {
     if (!haveStrace()) GTEST_SKIP() << "strace is not installed";
     ASSERT_FALSE(material().empty());
-    // Where the copy files the pair on a volume, from a run without faults.
     Medium source;
     source.npki(kHolder, npkiPair());
-    testkit::Scratch plain("volume");
-    ASSERT_EQ(resultOf(copyDriver(source, plain.str())), 0);
-    std::string holder;
-    for (const auto& [name, bytes] : entriesBelow(plain.path()))
-        if (name.size() > 13 && name.compare(name.size() - 13, 13, "/signCert.der") == 0)
-            holder = name.substr(0, name.size() - 13);
+    const std::string holder = copiedHolder(source);
     ASSERT_FALSE(holder.empty());
 
     // An empty volume (folders made and removed again), and one holding the same certificate
@@ -315,14 +333,7 @@ TEST(FileTokenFaults, EveryFailedStepOfACopyLeavesTheTargetAsItWasOrTheCopyWhole
     for (const bool earlier : {false, true}) {
         SCOPED_TRACE(earlier ? "over an earlier pair" : "onto an empty volume");
         auto prepare = [&](const fs::path& volume) {
-            if (!earlier) return;
-            const fs::path folder = volume / holder;
-            fs::create_directories(folder);
-            const Parts pair = npkiPair();
-            testkit::writeBytes(folder / "signCert.der", pair.signCert);
-            testkit::writeBytes(folder / "signPri.key", pair.signKey);
-            testkit::writeBytes(folder / "kmCert.der", pair.kmCert);
-            testkit::writeBytes(folder / "kmPri.key", materialFile("km-other/key.der"));
+            if (earlier) putEarlierPair(volume, holder);
         };
         testkit::Scratch tracedVolume("volume");
         prepare(tracedVolume.path());
@@ -367,4 +378,59 @@ TEST(FileTokenFaults, EveryFailedStepOfACopyLeavesTheTargetAsItWasOrTheCopyWhole
                 EXPECT_EQ(name.find(".sgtmp."), std::string::npos) << name;
         });
     }
+}
+
+// A volume without hard links (most removable media) keeps each file a copy replaces as a copy of
+// its bytes. A file that cannot be read cannot be kept so: the copy stops before replacing it,
+// else the failure of a later step would put an empty file back in its place.
+TEST(FileTokenFaults, WithoutLinksAFileThatCannotBeReadIsNeverPutBackEmpty) {
+    if (!haveStrace()) GTEST_SKIP() << "strace is not installed";
+    ASSERT_FALSE(material().empty());
+    Medium source;
+    source.npki(kHolder, npkiPair());
+    const std::string holder = copiedHolder(source);
+    ASSERT_FALSE(holder.empty());
+    const std::string noLinks = " -e inject=linkat:error=EPERM";
+
+    testkit::Scratch tracedVolume("volume");
+    putEarlierPair(tracedVolume.path(), holder);
+    // Writes are traced for the driver's mark of where the copy begins, links because strace
+    // fails only calls it traces.
+    const std::vector<Call> calls = changeCalls(
+        source, tracedVolume.str(), "openat,write,fsync,linkat", [&](const std::string& prefix) {
+            return copyDriver(source, tracedVolume.str(), prefix + noLinks);
+        });
+    // Every read of a file in the target, and the last flush of the folder: the step after which
+    // every file has been replaced and must be put back. (A flush is what fails there, not a
+    // rename: when the copy stops earlier, the same ordinal falls on a flush of its undo, whose
+    // failure changes nothing, where a rename would be one of the undo's own renames.)
+    std::vector<Call> reads;
+    Call lastFlush;
+    for (const Call& c : calls) {
+        if (c.name == "openat" && !c.creates && c.line.find("O_DIRECTORY") == std::string::npos)
+            reads.push_back(c);
+        if (c.name == "fsync") lastFlush = c;
+    }
+    // The stored certificate, and each of the four files before it is replaced.
+    ASSERT_GE(reads.size(), 5u);
+    ASSERT_FALSE(lastFlush.name.empty());
+
+    std::mutex report;
+    inParallel(reads, [&](const Call& read, size_t) {
+        Medium medium;
+        medium.npki(kHolder, npkiPair());
+        testkit::Scratch volume("volume");
+        putEarlierPair(volume.path(), holder);
+        const auto before = entriesBelow(volume.path());
+        const std::string out =
+            copyDriver(medium, volume.str(),
+                       "strace -f -qq -o /dev/null" + noLinks +
+                           " -e inject=openat:error=EIO:when=" + std::to_string(read.ordinal) +
+                           " -e inject=fsync:error=EIO:when=" + std::to_string(lastFlush.ordinal));
+        const auto after = entriesBelow(volume.path());
+        std::lock_guard<std::mutex> lock(report);
+        SCOPED_TRACE(read.line + "\n" + out);
+        EXPECT_EQ(resultOf(out), 1336);
+        EXPECT_TRUE(after == before) << "the target changed";
+    });
 }
