@@ -55,7 +55,13 @@ typedef struct SGStream {
 } SGStream;
 
 /* A stream that reads from and writes to the buffer from offset 0 (writing past the end
- * appends). The buffer must outlive the stream. 1001, 1002. */
+ * appends). The buffer must outlive the stream. Appending grows the buffer's block ahead of its
+ * length, so that many small writes cost linear time in all; the buffer's length is always
+ * exactly the bytes it holds, its data may be read at any time and it is released as any other
+ * buffer (SGMemory_free, SGBinary_Reset). Change the buffer only through the stream while the
+ * stream writes to it; when its data pointer or length changed behind the stream, the stream
+ * counts on its length alone. A write that cannot grow the buffer (1002) leaves it as it was.
+ * 1001, 1002. */
 int SGStream_InitWithBinary(SGStream* stream, SGBinary* buffer);
 /* A window of length bytes at start in source; the source's position is the same after a
  * window read as before. 1001, 1002. */

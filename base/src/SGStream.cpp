@@ -1,6 +1,7 @@
 #include "SGStream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "SGMemory.h"
@@ -20,10 +21,30 @@ constexpr int kArgument = SG_STREAM_ERR_ARGUMENT;
 constexpr int kRange = -1;
 constexpr uint32_t kDefaultChunk = 32768;
 
+// The buffer's block may be larger than its length, so that appending piece by piece costs
+// amortised constant time. Only the stream knows the spare room: the SGBinary keeps its layout
+// and its length is always exactly the bytes it holds.
 struct BufferData {
     SGBinary* buffer;
     uint64_t offset;
+    unsigned char* block;  // the block the spare room belongs to
+    uint32_t blockLength;  // the buffer's length when the stream last wrote it
+    uint32_t capacity;
 };
+
+constexpr uint64_t kFirstCapacity = 256;
+
+// Room known for the buffer as it is now. When anything but the stream has replaced or resized
+// it, only its length is known to be there.
+uint32_t capacityOf(BufferData* d) {
+    const SGBinary* b = d->buffer;
+    if (b->data != d->block || b->length != d->blockLength || d->capacity < b->length) {
+        d->block = b->data;
+        d->blockLength = b->length;
+        d->capacity = b->length;
+    }
+    return d->capacity;
+}
 
 struct WindowData {
     uint64_t start;
@@ -61,14 +82,28 @@ int bufferWrite(void* user, const void* source, uint32_t length) {
     if (!source) return kArgument;
     SGBinary* b = d->buffer;
     if (d->offset > b->length) return kRange;
+    if (!b->data && b->length != 0) return kArgument;
+    const uint64_t end = d->offset + length;
+    if (end > UINT32_MAX) return kRange;
+    const uint32_t capacity = capacityOf(d);
     const auto* bytes = static_cast<const unsigned char*>(source);
-    const uint64_t inside = std::min<uint64_t>(length, b->length - d->offset);
-    if (inside < length && uint64_t{b->length} + (length - inside) > UINT32_MAX) return kRange;
-    if (inside > 0) std::memcpy(b->data + d->offset, bytes, inside);
-    if (inside < length &&
-        SGBinary_Add(b, bytes + inside, static_cast<uint32_t>(length - inside)) != 0)
-        return SG_STREAM_ERR_MEMORY;
-    d->offset += length;
+    if (end > capacity) {
+        const uint64_t grown = std::max<uint64_t>(
+            end, std::min<uint64_t>(UINT32_MAX, std::max(kFirstCapacity, uint64_t{capacity} * 2)));
+        // The source may lie in the buffer itself: find it again after the block moves.
+        const auto at = reinterpret_cast<uintptr_t>(bytes) - reinterpret_cast<uintptr_t>(b->data);
+        const bool inside = b->data && at < capacity;
+        auto* block = static_cast<unsigned char*>(SGMemory_realloc(b->data, grown));
+        if (!block) return SG_STREAM_ERR_MEMORY;  // the buffer is as it was
+        if (inside) bytes = block + at;
+        b->data = block;
+        d->block = block;
+        d->capacity = static_cast<uint32_t>(grown);
+    }
+    std::memmove(b->data + d->offset, bytes, length);
+    if (end > b->length) b->length = static_cast<uint32_t>(end);
+    d->blockLength = b->length;
+    d->offset = end;
     return 0;
 }
 
@@ -108,6 +143,9 @@ int SGStream_InitWithBinary(SGStream* stream, SGBinary* buffer) {
     if (!d) return SG_STREAM_ERR_MEMORY;
     d->buffer = buffer;
     d->offset = 0;
+    d->block = buffer->data;
+    d->blockLength = buffer->length;
+    d->capacity = buffer->length;
     if (stream->mode == 0) stream->mode = SG_STREAM_MODE_INPUT;
     stream->owns = 1;
     stream->position = 0;

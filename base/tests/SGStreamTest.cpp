@@ -76,6 +76,46 @@ TEST(SGStream, BufferStreamWritesAppendAndOverwrite) {
     EXPECT_EQ(text(four.buffer), "wx1234A");
 }
 
+TEST(SGStream, BufferStreamAppendsInAmortisedConstantTime) {
+    // Many small writes: the buffer holds exactly what was written after every one of them, and
+    // its block moves only when it doubles, not at every write.
+    BufferStream s;
+    std::string expected;
+    int moves = 0;
+    const unsigned char* block = nullptr;
+    for (int i = 0; i < 40000; ++i) {
+        const char piece[2] = {static_cast<char>('a' + i % 26), static_cast<char>(i)};
+        const uint32_t n = 1 + i % 2;
+        ASSERT_EQ(SGStream_Write(piece, n, &s.stream), 0);
+        expected.append(piece, n);
+        ASSERT_EQ(s.buffer.length, expected.size());
+        if (s.buffer.data != block) ++moves;
+        block = s.buffer.data;
+    }
+    EXPECT_EQ(text(s.buffer), expected);
+    EXPECT_LT(moves, 20);
+
+    // Bytes taken from the buffer's own block survive the block's move.
+    BufferStream self("abc");
+    ASSERT_EQ(SGStream_MoveTo(&self.stream, 3), 0);
+    ASSERT_EQ(SGStream_Write(self.buffer.data, 3, &self.stream), 0);
+    EXPECT_EQ(text(self.buffer), "abcabc");
+    ASSERT_EQ(SGStream_Write(self.buffer.data + 1, 4, &self.stream), 0);
+    EXPECT_EQ(text(self.buffer), "abcabcbcab");
+}
+
+TEST(SGStream, BufferResizedBehindTheStreamIsNotOverrun) {
+    BufferStream s;
+    ASSERT_EQ(SGStream_Write(std::string(100, 'x').data(), 100, &s.stream), 0);
+    // Appended to directly, the buffer is reallocated to its new length exactly: the room the
+    // stream had kept is gone.
+    ASSERT_EQ(SGBinary_Add(&s.buffer, "0123456789", 10), 0);
+    ASSERT_EQ(SGStream_Write(std::string(50, 'y').data(), 50, &s.stream), 0);
+    EXPECT_EQ(text(s.buffer), std::string(100, 'x') + std::string(50, 'y'));
+    ASSERT_EQ(SGStream_Write("z", 1, &s.stream), 0);
+    EXPECT_EQ(s.buffer.length, 151u);
+}
+
 TEST(SGStream, BufferStreamReadsWithinItsBuffer) {
     BufferStream s("0123456789");
     char out[8] = {};

@@ -151,7 +151,9 @@ int SGPKCS7EnvelopedData_Deenvelope(SGBinary* content, const SGBinary* enveloped
  * Opening parses the envelope from input (it must be able to move: large values stay in it as
  * windows), which must use definite lengths (20901 for indefinite ones), and writes the content
  * to output through a decrypting stage. 20904 when the structure lacks a part. The other codes
- * are those of the in-memory forms, and the streams' own. */
+ * are those of the in-memory forms, and the streams' own. A failure once output was written to
+ * leaves what was written: the start of the envelope, or of the content without its last block;
+ * the caller discards it. */
 int SGPKCS7EnvelopedData_EnvelopeStream(struct SGStream* output, struct SGStream* input,
                                         int cipherId, const SGPKCS7Recipient* recipient,
                                         SGPKCS7EnvelopedDataParameters* parameters);

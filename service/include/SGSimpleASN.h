@@ -4,9 +4,9 @@
  * stream (a cipher stage, for instance) whose length is known only from the stream. The tree
  * knows nothing of ASN.1 types: callers navigate it by position. Not in the Service table.
  *
- * Only DER's definite lengths (at most 8 length octets) and one-octet identifiers (tag numbers
- * up to 30) are read; anything else, a length past the enclosing value or the source, nesting
- * deeper than 64 levels and a short source give 20901. */
+ * Only definite lengths (at most 8 length octets) and one-octet identifiers (tag numbers up to
+ * 30) are read, and DER is written; anything else, a length past the enclosing value or the
+ * source, nesting deeper than 64 levels and a short source give 20901. */
 #ifndef SG_SIMPLE_ASN_H
 #define SG_SIMPLE_ASN_H
 
@@ -41,14 +41,23 @@ typedef struct SGSimpleASN {
 } SGSimpleASN;
 
 /* Reads one TLV and, for a constructed node (constructed bit, or tag number 16), its children.
+ * A definite length in the long form is taken even where DER would write it shorter (a node's
+ * length is then its value's, and a constructed node's that of its value in the source).
  * 0; 1001 null node or source; 20901 (above); 10002 memory. What was read stays in the tree
  * on failure: Reset it in every case. */
 int SGSimpleASN_Parse(SGSimpleASN* node, SGStream* source);
-/* Writes the node and its subtree; chunkSize 0 means 0x8000. A primitive's value stream must
- * deliver exactly the node's length (20900 otherwise); write errors pass through. */
+/* Writes the node and its subtree as DER; chunkSize 0 means 0x8000. Every constructed length
+ * of the subtree is first set to what its children encode to, with the shortest length octets
+ * (so a tree parsed from long-form lengths that DER would write shorter comes out as DER, and
+ * reproduces input that was DER byte for byte). Nothing is written when the tree cannot be:
+ * 20900 when a primitive's value stream does not hold exactly the node's length or the nesting
+ * is deeper than 64 levels, 10002 memory. Once writing has begun, a failure leaves in output
+ * the encoding's first bytes, up to the failed step: the output's own write error is returned
+ * as it came, and 20900 when a value stream fails to deliver what it announced. */
 int SGSimpleASN_Encode(SGStream* output, SGSimpleASN* node, uint32_t chunkSize);
 /* Recomputes every length of the subtree bottom-up: a primitive's from its value stream's
- * available count, a constructed node's from its children. 0; 1001. */
+ * available count, a constructed node's from its children. 0; 1001; 20900 for nesting deeper
+ * than 64 levels or a length beyond 64 bits. */
 int SGSimpleASN_Update(SGSimpleASN* node);
 /* Releases the value stream, the buffer and, recursively, the children; zeroes the node. 0. */
 int SGSimpleASN_Reset(SGSimpleASN* node);

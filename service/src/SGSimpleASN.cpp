@@ -113,8 +113,40 @@ uint64_t encodedSize(const SGSimpleASN* n) {
     return 1 + (n->length < 128 ? 1 : 1 + lengthOctets(n->length)) + n->length;
 }
 
-int encode(SGStream* output, SGSimpleASN* node, uint32_t chunk, uint8_t* buffer, int depth) {
+// What a primitive's value stream holds; a node without one holds nothing.
+uint64_t heldBy(SGSimpleASN* node) {
+    uint64_t available = 0;
+    if (node->value && SG_GBW(SGStream_ReadAvailable)(&available, node->value) != 0) available = 0;
+    return available;
+}
+
+enum class Primitives { Take, Check };
+
+// Sets every constructed length of the subtree to what its children encode to, with the
+// shortest length octets, as written. A primitive's length is taken from its value stream, or
+// checked against it.
+int sizeTree(SGSimpleASN* node, Primitives primitives, int depth) {
     if (depth > SG_SIMPLE_ASN_MAX_DEPTH) return kEncode;
+    if (!isConstructed(node)) {
+        const uint64_t held = heldBy(node);
+        if (primitives == Primitives::Take) node->length = held;
+        return node->length == held ? 0 : kEncode;
+    }
+    uint64_t sum = 0;
+    for (SGSimpleASN* c = node->firstChild; c; c = c->next) {
+        if (int r = sizeTree(c, primitives, depth + 1)) return r;
+        if (c->length > UINT64_MAX - 16) return kEncode;
+        const uint64_t size = encodedSize(c);
+        if (size > UINT64_MAX - sum) return kEncode;
+        sum += size;
+    }
+    node->length = sum;
+    return 0;
+}
+
+// The subtree, sized by sizeTree. From here on only the output's write and a value stream's
+// read can fail.
+int write(SGStream* output, SGSimpleASN* node, uint32_t chunk, uint8_t* buffer) {
     uint8_t header[10];
     size_t h = 0;
     header[h++] = static_cast<uint8_t>(node->identifier);
@@ -128,25 +160,16 @@ int encode(SGStream* output, SGSimpleASN* node, uint32_t chunk, uint8_t* buffer,
     }
     if (int r = SG_GBW(SGStream_Write)(header, static_cast<uint32_t>(h), output)) return r;
     if (isConstructed(node)) {
-        uint64_t written = 0;
-        for (SGSimpleASN* c = node->firstChild; c; c = c->next) {
-            if (int r = encode(output, c, chunk, buffer, depth + 1)) return r;
-            written += encodedSize(c);
-        }
-        return written == node->length ? 0 : kEncode;
+        for (SGSimpleASN* c = node->firstChild; c; c = c->next)
+            if (int r = write(output, c, chunk, buffer)) return r;
+        return 0;
     }
-    // Exactly the node's length from the value stream, and nothing left after it.
-    uint64_t remaining = node->length;
-    if (remaining > 0 && !node->value) return kEncode;
-    while (remaining > 0) {
+    for (uint64_t remaining = node->length; remaining > 0;) {
         const auto k = static_cast<uint32_t>(std::min<uint64_t>(chunk, remaining));
         if (SG_GBW(SGStream_Read)(buffer, k, node->value) != 0) return kEncode;
         if (int r = SG_GBW(SGStream_Write)(buffer, k, output)) return r;
         remaining -= k;
     }
-    uint64_t left = 0;
-    if (node->value && SG_GBW(SGStream_ReadAvailable)(&left, node->value) == 0 && left != 0)
-        return kEncode;
     return 0;
 }
 
@@ -165,24 +188,6 @@ void resetTree(SGSimpleASN* node) {
     }
     if (node->buffer.data) SG_GBW(SGMemory_free)(node->buffer.data);
     std::memset(node, 0, sizeof *node);
-}
-
-int update(SGSimpleASN* node, int depth) {
-    if (depth > SG_SIMPLE_ASN_MAX_DEPTH) return kEncode;
-    if (!isConstructed(node)) {
-        uint64_t available = 0;
-        if (node->value && SG_GBW(SGStream_ReadAvailable)(&available, node->value) != 0)
-            available = 0;
-        node->length = node->value ? available : 0;
-        return 0;
-    }
-    uint64_t sum = 0;
-    for (SGSimpleASN* c = node->firstChild; c; c = c->next) {
-        if (int r = update(c, depth + 1)) return r;
-        sum += encodedSize(c);
-    }
-    node->length = sum;
-    return 0;
 }
 
 }  // namespace
@@ -208,7 +213,9 @@ int SGSimpleASN_Encode(SGStream* output, SGSimpleASN* node, uint32_t chunkSize) 
     if (!buffer) return SG_PKI_ERR_MEMORY;
     int r;
     try {
-        r = encode(output, node, chunkSize, buffer, 0);
+        // Nothing is written unless the whole tree can be.
+        r = sizeTree(node, Primitives::Check, 0);
+        if (r == 0) r = write(output, node, chunkSize, buffer);
     } catch (...) {
         r = SG_PKI_ERR_INTERNAL;
     }
@@ -219,7 +226,7 @@ int SGSimpleASN_Encode(SGStream* output, SGSimpleASN* node, uint32_t chunkSize) 
 
 int SGSimpleASN_Update(SGSimpleASN* node) {
     if (!node) return SG_STREAM_ERR_ARGUMENT;
-    return update(node, 0);
+    return sizeTree(node, Primitives::Take, 0);
 }
 
 int SGSimpleASN_Reset(SGSimpleASN* node) {

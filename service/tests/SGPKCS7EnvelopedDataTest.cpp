@@ -570,6 +570,39 @@ std::vector<std::pair<int, uint64_t>> outlineOf(const Bytes& der) {
     return o;
 }
 
+// The same TLVs (DER in) with every length in the four-octet long form: BER that DER writes
+// shorter.
+Bytes longForm(const unsigned char* p, size_t n) {
+    Bytes out;
+    for (size_t i = 0; i < n;) {
+        const unsigned char id = p[i++];
+        size_t length = p[i++];
+        if (length & 0x80) {
+            size_t octets = length & 0x7F;
+            for (length = 0; octets > 0; --octets) length = length << 8 | p[i++];
+        }
+        const Bytes value = (id & 0x20) ? longForm(p + i, length) : Bytes(p + i, p + i + length);
+        i += length;
+        out.insert(out.end(), {id, 0x84});
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<unsigned char>(value.size() >> shift));
+        out.insert(out.end(), value.begin(), value.end());
+    }
+    return out;
+}
+
+TEST_F(Enveloped, LongFormLengthsOpenStreamedAsInMemory) {
+    const Bytes der = cmsFile("ktri-seed-m1000.der");
+    const Bytes ber = longForm(der.data(), der.size());
+    ASSERT_GT(ber.size(), der.size());
+    Bytes back;
+    ASSERT_EQ(open(&back, ber, rsaKey(kmKey())), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+    back.clear();
+    EXPECT_EQ(openStream(&back, ber, rsaKey(kmKey())), 0);
+    EXPECT_EQ(back, cmsFile("m1000"));
+}
+
 TEST_F(Enveloped, StreamedEnvelopeMatchesTheInMemoryOne) {
     ParsedCertificate km(chain() / "km.der");
     const Bytes m1M = cmsFile("m1M");

@@ -1,8 +1,12 @@
 // Streaming DER: large values stay in the source as windows, openssl's envelopes re-encode byte
-// for byte, lengths follow the value streams, and malformed input is refused, never overrun.
+// for byte, long-form lengths come out as DER, lengths follow the value streams, an encoding
+// that cannot be written whole writes nothing (or, once under way, a prefix), a large flat
+// SEQUENCE round-trips, and malformed input is refused, never overrun.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "PkiMaterial.h"
 #include "SGPKCSError.h"
@@ -155,6 +159,7 @@ TEST_F(SimpleASN, LengthsFollowTheValueStreams) {
         SGStream* parsed = octets->value;
         octets->value = &installed;
         EXPECT_EQ(p.encode(&out), SG_ASN_ERR_ENCODE);
+        EXPECT_TRUE(out.empty());  // refused before the first byte
         octets->value = parsed;
         SGStream_Reset(&installed);
     }
@@ -176,6 +181,133 @@ TEST_F(SimpleASN, LengthsFollowTheValueStreams) {
                        value));
     octets->value = parsed;
     SGStream_Reset(&installed);
+}
+
+TEST_F(SimpleASN, LongFormLengthsAreWrittenAsDer) {
+    const struct {
+        const char* what;
+        Bytes in, out;
+    } cases[] = {
+        {"OCTET STRING in a SEQUENCE", unhex("300404810141"), unhex("3003040141")},
+        {"SEQUENCE with leading zero octets", unhex("30820003040141"), unhex("3003040141")},
+        {"both levels", unhex("300A30840000000404810141"), unhex("30053003040141")},
+        {"long length one octet too long", tlv("0483000080", Bytes(128, 7)),
+         tlv("048180", Bytes(128, 7))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Parsed p(c.in);
+        ASSERT_EQ(p.result, 0);
+        Bytes out;
+        ASSERT_EQ(p.encode(&out), 0);
+        EXPECT_EQ(out, c.out);
+        // The tree's lengths are those written.
+        Parsed again(out);
+        ASSERT_EQ(again.result, 0);
+        EXPECT_EQ(p.root.length, again.root.length);
+    }
+}
+
+// An output that takes writes until the given one, which fails with 77.
+struct FailingSink {
+    Bytes written;
+    int writesLeft;
+    SGStream stream{};
+    explicit FailingSink(int succeeding) : writesLeft(succeeding) {
+        SGStream_InitForOutput(&stream, take, nullptr, nullptr, nullptr, this);
+    }
+    static int take(void* user, const void* source, uint32_t length) {
+        auto* sink = static_cast<FailingSink*>(user);
+        if (sink->writesLeft-- <= 0) return 77;
+        const auto* bytes = static_cast<const unsigned char*>(source);
+        sink->written.insert(sink->written.end(), bytes, bytes + length);
+        return 0;
+    }
+};
+
+// A value stream that announces five bytes and fails to read them.
+int failRead(void*, void*, uint32_t) {
+    return 5;
+}
+uint64_t fiveLeft(void*) {
+    return 5;
+}
+
+TEST_F(SimpleASN, AnEncodingThatCannotBeWrittenWholeWritesNothingOrAPrefix) {
+    const Bytes der = unhex(
+        "300A"
+        "020105"
+        "0403010203"
+        "0500");
+    {
+        // A value stream already read holds nothing: the second encoding writes nothing.
+        Parsed p(der);
+        ASSERT_EQ(p.result, 0);
+        Bytes out;
+        ASSERT_EQ(p.encode(&out), 0);
+        EXPECT_EQ(out, der);
+        FailingSink sink(100);
+        EXPECT_EQ(SGSimpleASN_Encode(&sink.stream, &p.root, 0), SG_ASN_ERR_ENCODE);
+        EXPECT_TRUE(sink.written.empty());
+    }
+    {
+        // Nesting deeper than the reader takes is refused before the first byte.
+        std::vector<SGSimpleASN> chain(SG_SIMPLE_ASN_MAX_DEPTH + 2);
+        for (size_t i = 0; i < chain.size(); ++i) {
+            chain[i].identifier = 0x30;
+            chain[i].tagNumber = 16;
+            if (i + 1 < chain.size()) {
+                chain[i].firstChild = &chain[i + 1];
+                chain[i].childCount = 1;
+            }
+        }
+        FailingSink sink(1000);
+        EXPECT_EQ(SGSimpleASN_Encode(&sink.stream, &chain[0], 0), SG_ASN_ERR_ENCODE);
+        EXPECT_TRUE(sink.written.empty());
+    }
+    // Once under way: the output's own error, or 20900 for a value stream that fails to deliver
+    // what it announced; what was written is the start of the encoding.
+    for (int succeeding : {0, 1, 3, 4}) {
+        SCOPED_TRACE(succeeding);
+        Parsed p(der);
+        ASSERT_EQ(p.result, 0);
+        FailingSink sink(succeeding);
+        EXPECT_EQ(SGSimpleASN_Encode(&sink.stream, &p.root, 2), 77);
+        ASSERT_LE(sink.written.size(), der.size());
+        EXPECT_TRUE(std::equal(sink.written.begin(), sink.written.end(), der.begin()));
+    }
+    Parsed p(der);
+    ASSERT_EQ(p.result, 0);
+    SGSimpleASN* octets = p.root.firstChild->next;
+    SGStream broken{};
+    int user = 0;
+    SGStream_InitForInput(&broken, failRead, fiveLeft, nullptr, nullptr, &user);
+    SGStream* parsed = octets->value;
+    octets->value = &broken;
+    ASSERT_EQ(SGSimpleASN_Update(&p.root), 0);
+    FailingSink sink(100);
+    EXPECT_EQ(SGSimpleASN_Encode(&sink.stream, &p.root, 0), SG_ASN_ERR_ENCODE);
+    EXPECT_EQ(sink.written, unhex("300C"
+                                  "020105"
+                                  "0405"));
+    octets->value = parsed;
+}
+
+TEST_F(SimpleASN, LargeFlatSequenceRoundTrips) {
+    // 400 KB of three-byte OCTET STRINGs: parsing and writing stay linear in the element count.
+    constexpr size_t kElements = 400000 / 3;
+    constexpr size_t kContent = kElements * 3;
+    Bytes der = {0x30, 0x83, static_cast<unsigned char>(kContent >> 16),
+                 static_cast<unsigned char>(kContent >> 8), static_cast<unsigned char>(kContent)};
+    for (size_t i = 0; i < kElements; ++i) {
+        der.insert(der.end(), {0x04, 0x01, static_cast<unsigned char>(i)});
+    }
+    Parsed p(der);
+    ASSERT_EQ(p.result, 0);
+    EXPECT_EQ(p.root.childCount, static_cast<int>(kElements));
+    Bytes out;
+    ASSERT_EQ(p.encode(&out), 0);
+    EXPECT_EQ(out, der);
 }
 
 }  // namespace

@@ -48,3 +48,5 @@ cp "$out/ktri-seed.der" "$out/bare.der" "$out/stream.der" "$asn/"
 { printf '\x30\x82\x4e\x27\x02\x01\x05\x04\x82\x4e\x20'; head -c 20000 /dev/zero; } > "$asn/window.der"
 printf '\x0c\x03abc' > "$asn/utf8.der"
 printf '\x30\x06\xa0\x04\x04\x02\x01\x02' > "$asn/context.der"
+# Long-form lengths that DER writes shorter, on a SEQUENCE and on the OCTET STRING inside it.
+printf '\x30\x0a\x30\x84\x00\x00\x00\x04\x04\x81\x01\x41' > "$asn/long-form.der"
