@@ -50,7 +50,8 @@ int SGCRL_CheckCertificate(SGCRLStatus* status, const SGX509Certificate* certifi
 
 /* Looks the serial number (the INTEGER's content octets) up in a DER list: 0 with the status
  * (SG_CRL_NOT_REVOKED when absent); 10405 for a list without entries; 20902 when it does not
- * decode. Nothing but the lookup is checked. */
+ * decode or when an entry's reasonCode is not one of RFC 5280's (0 to 10 but 7). Nothing but the
+ * lookup is checked. */
 int SGCRL_Check(SGCRLStatus* status, const SGBinary* crlDer, const SGBinary* serial);
 
 /* Does nothing: 0. */

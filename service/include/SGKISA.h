@@ -51,9 +51,10 @@ int SGKISAVID_Verify(const SGX509Certificate* certificate, const char* idn,
 int SGKISASignatureToken_GetSignerInfo(SGBinary* issuer, SGBinary* serialNumber,
                                        const SGBinary* signatureValue);
 
-/* Verifies a SignatureValue with the signer certificate (DER) by the algorithm it names. The
- * token list is handed out in *list once it is decoded, also when the signer or the signature
- * fails. */
+/* Verifies a SignatureValue with the signer certificate (DER) by the algorithm it names; an
+ * algorithm that names no digest (bare rsaEncryption, KCDSA) takes the digest of the signer
+ * certificate's own signature algorithm (10013 when that gives none). The token list is handed
+ * out in *list once it is decoded, also when the signer or the signature fails. */
 int SGKISASignatureToken_Verify(SGKISASignatureToken** list, const SGBinary* signatureValue,
                                 const SGBinary* signerCertificate);
 

@@ -262,6 +262,34 @@ int verifyWithChain(const CRLWork& work, const std::vector<const SGX509Certifica
                            SG_X509_ERR_KEY);
 }
 
+// RFC 5280's reason codes: 0 to 10, 7 unused. Any other value would read as a reason the
+// callers do not know, 999 ("not on the list") among them.
+bool knownReason(long reason) {
+    return reason >= 0 && reason <= 10 && reason != 7;
+}
+
+// The value of a reasonCode entry extension; 20902 when it does not decode or is no known reason.
+int readReason(long* out, const Extension_t* extension) {
+    Decoded<CRLReason_t> value(&asn_DEF_CRLReason);
+    if (value.decode(extension->extnValue.buf, extension->extnValue.size) != 0 ||
+        asn_INTEGER2long(value.get(), out) != 0 || !knownReason(*out))
+        return SG_ASN_ERR_RUNTIME;
+    return 0;
+}
+
+// A reasonCode outside the known reasons makes the whole list malformed, whichever entry holds it.
+int checkReasons(const RevokedCertificate_t* entry) {
+    const Extensions_t* extensions = entry->crlEntryExtensions;
+    if (!extensions) return 0;
+    for (int i = 0; i < extensions->list.count; ++i) {
+        long reason = 0;
+        const Extension_t* extension = extensions->list.array[i];
+        if (oidIdOf(&extension->extnID) == SG_OID_CRL_REASON)
+            if (int error = readReason(&reason, extension)) return error;
+    }
+    return 0;
+}
+
 // The status from a list entry: only a reasonCode may stand among its extensions.
 int getRevocationElement(SGCRLStatus* status, const RevokedCertificate_t* entry) {
     long reason = 0;
@@ -269,10 +297,7 @@ int getRevocationElement(SGCRLStatus* status, const RevokedCertificate_t* entry)
         for (int i = 0; i < extensions->list.count; ++i) {
             const Extension_t* extension = extensions->list.array[i];
             if (oidIdOf(&extension->extnID) != SG_OID_CRL_REASON) return SG_CRL_ERR_ENTRY_EXTENSION;
-            Decoded<CRLReason_t> value(&asn_DEF_CRLReason);
-            if (value.decode(extension->extnValue.buf, extension->extnValue.size) != 0 ||
-                asn_INTEGER2long(value.get(), &reason) != 0)
-                return SG_ASN_ERR_RUNTIME;
+            if (int error = readReason(&reason, extension)) return error;
         }
     }
     time_t date = 0;
@@ -282,18 +307,21 @@ int getRevocationElement(SGCRLStatus* status, const RevokedCertificate_t* entry)
     return 0;
 }
 
-// The first entry of the list with the serial number's content octets fills the status.
+// The first entry of the list with the serial number's content octets fills the status; every
+// entry's reason is checked all the same.
 int searchRevocationLists(SGCRLStatus* status, const CertificateList_t* list, const uint8_t* serial,
                           int serialLength) {
     const auto* revoked = list->tbsCertList.revokedCertificates;
     if (!revoked) return 0;
+    const RevokedCertificate_t* match = nullptr;
     for (int i = 0; i < revoked->list.count; ++i) {
         const RevokedCertificate_t* entry = revoked->list.array[i];
-        if (sameBytes(entry->userCertificate.buf, entry->userCertificate.size, serial,
-                      serialLength))
-            return getRevocationElement(status, entry);
+        if (int error = checkReasons(entry)) return error;
+        if (!match && sameBytes(entry->userCertificate.buf, entry->userCertificate.size, serial,
+                                serialLength))
+            match = entry;
     }
-    return 0;
+    return match ? getRevocationElement(status, match) : 0;
 }
 
 // The full check; the issuer chain is built from the storage unless the caller has it.

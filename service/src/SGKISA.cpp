@@ -6,6 +6,7 @@
 #include "Certificate.h"
 #include "IdentifyData.h"
 #include "SGASNObjectID.h"
+#include "SGDSKey.h"
 #include "SGDigest.h"
 #include "SGMemory.h"
 #include "SGPKCSError.h"
@@ -22,6 +23,29 @@ namespace {
 // The random number the key file keeps: a BIT STRING of at most 200 bytes.
 constexpr uint32_t kMaxRandom = 200;
 constexpr int kMaxDigest = 64;
+
+// Whether a signature algorithm names its digest: bare rsaEncryption and the KCDSA identifiers
+// name none (nor does an algorithm the library does not map).
+bool namesDigest(const AlgorithmIdentifier_t& algorithm) {
+    int digest = 0;
+    return SGASN1CAlgorithmIdentifier_ToCrypto(nullptr, nullptr, &digest, nullptr, &algorithm) ==
+               0 &&
+           digest > 0;
+}
+
+// The digest the signer certificate's own signature algorithm gives its key, as
+// SGX509Certificate_ToDSParameters prepares it; false when it prepares nothing.
+bool signerDigest(int* out, const SGX509Certificate* signer) {
+    SGDSKey key;
+    std::memset(&key, 0, sizeof key);
+    SGDSParameter parameter;
+    std::memset(&parameter, 0, sizeof parameter);
+    const bool prepared = SGX509Certificate_ToDSParameters(&key, &parameter, signer) == 0;
+    if (prepared)
+        *out = parameter.kind == SG_DS_KCDSA ? parameter.kcdsaHashId : parameter.v15HashId;
+    SG_GCW(SGDSKey_Clear)(&key);
+    return prepared;
+}
 
 bool sameOid(const OBJECT_IDENTIFIER_t& oid, int oidId) {
     int id = 0;
@@ -281,13 +305,19 @@ int SGKISASignatureToken_Verify(SGKISASignatureToken** list, const SGBinary* sig
                 key.bitsLength = bits.length;
                 key.parameters = parameters.data;
                 key.parametersLength = parameters.length;
-                // The list is checked by the algorithm its SignatureValue names.
+                // The list is checked by the algorithm its SignatureValue names; one that names
+                // no digest takes the digest of the signer certificate's own signature.
+                int digest = 0;
+                if (!namesDigest(value->signatureAlgorithm) && !signerDigest(&digest, &signer))
+                    digest = -1;
                 BIT_STRING_t signature{};
                 signature.buf = value->signature.buf;
                 signature.size = value->signature.size;
-                const int result = brindlow::service::verifySignature(
-                    toBeSigned.data, toBeSigned.length, signature, value->signatureAlgorithm, key,
-                    SG_PKI_ERR_INTERNAL);
+                const int result =
+                    digest < 0 ? SG_PKI_ERR_INTERNAL
+                               : brindlow::service::verifySignature(
+                                     toBeSigned.data, toBeSigned.length, signature,
+                                     value->signatureAlgorithm, key, SG_PKI_ERR_INTERNAL, digest);
                 if (result == SG_PKI_ERR_INTERNAL || result == SG_PKI_ERR_NOT_IMPLEMENTED)
                     error = SG_PKI_ERR_INTERNAL;
                 else if (result != 0)

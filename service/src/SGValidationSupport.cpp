@@ -102,7 +102,8 @@ bool signedPart(const uint8_t** part, size_t* partLength, const uint8_t* der, si
 }
 
 int verifySignature(const uint8_t* signedBytes, size_t signedLength, const BIT_STRING_t& signature,
-                    const AlgorithmIdentifier_t& algorithm, const SubjectKey& key, int keyError) {
+                    const AlgorithmIdentifier_t& algorithm, const SubjectKey& key, int keyError,
+                    int defaultDigest) {
     int signatureKind = 0, digest = 0;
     if (SGASN1CAlgorithmIdentifier_ToCrypto(nullptr, &signatureKind, &digest, nullptr,
                                             &algorithm) != 0)
@@ -111,10 +112,11 @@ int verifySignature(const uint8_t* signedBytes, size_t signedLength, const BIT_S
     const bool kcdsa = key.kind == SG_X509_KEY_KCDSA || key.kind == SG_X509_KEY_KCDSA2;
     if (signatureKind == SG_ASN1C_KEY_RSA) {
         // An RSA signature names its digest; the bare key algorithm names none.
+        if (digest <= 0) digest = defaultDigest;
         if (!rsa || digest <= 0) return SG_PKI_ERR_NOT_IMPLEMENTED;
     } else if (signatureKind == SG_ASN1C_KEY_KCDSA) {
         if (!kcdsa) return SG_PKI_ERR_NOT_IMPLEMENTED;
-        digest = kKcdsaDigest;
+        digest = defaultDigest > 0 ? defaultDigest : kKcdsaDigest;
     } else {
         return SG_PKI_ERR_NOT_IMPLEMENTED;
     }

@@ -36,11 +36,14 @@ struct SubjectKey {
 };
 
 // Verifies a signature over the signed bytes with the key, by the algorithm the signature names
-// (RSA PKCS #1 v1.5 with its digest, or KCDSA). 0 when it holds; 10010 for an algorithm of
-// another kind or one that does not fit the key; keyError when the key does not load; the
-// crypto layer's code otherwise (an invalid signature among them).
+// (RSA PKCS #1 v1.5 with its digest, or KCDSA). An algorithm that names no digest (bare
+// rsaEncryption, KCDSA) takes defaultDigest when it is given; without it bare rsaEncryption is
+// refused and KCDSA uses SHA-1. 0 when it holds; 10010 for an algorithm of another kind or one
+// that does not fit the key; keyError when the key does not load; the crypto layer's code
+// otherwise (an invalid signature among them).
 int verifySignature(const uint8_t* signedBytes, size_t signedLength, const BIT_STRING_t& signature,
-                    const AlgorithmIdentifier_t& algorithm, const SubjectKey& key, int keyError);
+                    const AlgorithmIdentifier_t& algorithm, const SubjectKey& key, int keyError,
+                    int defaultDigest = 0);
 
 // SGCRL_CheckCertificate with the certificate's issuer chain already built from the storage
 // (issuer first, root last), as path validation holds it: the chain is not built again.

@@ -74,6 +74,17 @@ inline const KcdsaExample& kcdsaExample() {
     }();
     return example;
 }
+// The parameters of a KCDSA signature under the example's domain.
+inline SGDSParameter kcdsaParameter(SGDSKey* key, int hashId) {
+    const KcdsaExample& k = kcdsaExample();
+    SGDSParameter p{};
+    p.kind = SG_DS_KCDSA;
+    p.key = key;
+    p.kcdsaHashId = hashId;
+    p.kcdsaDomainParameters = k.domain.data();
+    p.kcdsaDomainParametersLength = static_cast<uint32_t>(k.domain.size());
+    return p;
+}
 // A certificate of the example's public key under the algorithm identifier, issued by the kit's
 // CA (testkit/recipes/kcdsa-cert.sh).
 inline fs::path kcdsaCertificate(const std::string& oid) {

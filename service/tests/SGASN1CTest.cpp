@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -12,9 +13,15 @@
 #include "PKIMessage.h"
 #include "SGASN1C.h"
 #include "SGASNObjectID.h"
+#include "SGCRL.h"
 #include "SGMemory.h"
+#include "SGPKCS12.h"
+#include "SGPKCS5.h"
+#include "SGPKCS8.h"
 #include "SGPKCSError.h"
 #include "SGServiceInternal.h"
+#include "SGServiceTable.h"
+#include "SGX509Certificate.h"
 #include "ServiceTestUtil.h"
 
 namespace {
@@ -737,6 +744,111 @@ TEST(SGASN1CSets, AppendToSetAndSequence) {
     EXPECT_EQ(SGASN1CSet_Add(nullptr, ava), 10001);
     EXPECT_EQ(SGASN1CSequence_Add(&seq, nullptr), 10001);
     SGASN1CObject_Clear(&seq, &asn_DEF_RDNSequence);
+}
+
+// ------------------------------------------------------------------------------------------
+// The runtime on hostile values: what no signed arithmetic may overflow on
+
+// A length of eight octets or more reaches past a signed 64-bit length: refused, whatever its
+// top bits, as a length that does not fit.
+TEST(SGASN1CRuntime, LengthsPastASignedLengthAreRefused) {
+    struct Case {
+        const char* der;
+        int result;
+    } cases[] = {
+        {"0488800000000000000000", 20902},  // 2^63
+        {"0488FFFFFFFFFFFFFFFF00", 20902},
+        {"04887FFFFFFFFFFFFFFF00", 20902},  // fits a length, not the input
+        {"0489008000000000000000", 20902},  // nine octets
+        {"0488000000000000000100", 0},      // one content byte in eight length octets
+        {"0484000000020102", 0},            //
+    };
+    for (const Case& c : cases) {
+        Bytes der = unhex(c.der);
+        SGBinary in = viewOf(der);
+        void* out = nullptr;
+        EXPECT_EQ(SGASN1CObject_Decode(&out, &asn_DEF_OCTET_STRING, &in), c.result) << c.der;
+        if (out) SGASN1CObject_Free(out, &asn_DEF_OCTET_STRING);
+    }
+}
+
+// Negative INTEGERs convert to the same two's-complement long at every width.
+TEST(SGASN1CRuntime, NegativeIntegersConvertExactly) {
+    struct Case {
+        const char* content;
+        int result;
+        long value;
+    } cases[] = {
+        {"FF", 0, -1},
+        {"80", 0, -128},
+        {"F800", 0, -2048},
+        {"FF7F", 0, -129},
+        {"8000000000000000", 0, LONG_MIN},
+        {"FFFFFFFFFFFFFFFFFF", 0, -1},      // redundant sign octets are skipped
+        {"FF7FFFFFFFFFFFFFFF", -1, 0},      // below LONG_MIN
+        {"7FFFFFFFFFFFFFFF", 0, LONG_MAX},  //
+        {"00FFFFFFFFFFFFFFFF", -1, 0},      // above LONG_MAX
+    };
+    for (const Case& c : cases) {
+        Bytes content = unhex(c.content);
+        INTEGER_t i{};
+        i.buf = content.data();
+        i.size = static_cast<int>(content.size());
+        long value = 0;
+        EXPECT_EQ(SGASN1CInteger_Get(&value, &i), c.result) << c.content;
+        EXPECT_EQ(value, c.value) << c.content;
+    }
+}
+
+// The seeds that carry these values to the entry points: an eleven-byte value with an eight-octet
+// length; key files and a PKCS #12 MAC whose iteration count is -2048. Each is refused with the
+// code of its kind and leaves the outputs as they were.
+TEST(SGASN1CRuntime, HostileSeedsAreRefusedAtTheEntryPoints) {
+    ASSERT_EQ(SGServiceWrapper_GetList(Service), 0);
+    const std::string data = BRINDLOW_TEST_DATA;
+    const Bytes length8 = readFile(data + "/fuzz_pkcs8/length_8_octets.der");
+    ASSERT_EQ(hex(length8), "3088800000000000000000");
+    SGBinary in = viewOf(length8);
+
+    SGCRLStatus status{5, 1};
+    const Bytes serialBytes{0x01};
+    SGBinary serial = viewOf(serialBytes);
+    EXPECT_EQ(SGCRL_Check(&status, &in, &serial), SG_ASN_ERR_RUNTIME);
+    EXPECT_EQ(status.reason, SG_CRL_NOT_REVOKED);
+    SGX509Certificate certificate{};
+    EXPECT_EQ(SGX509Certificate_FromBinary(&certificate, &in), SG_ASN_ERR_RUNTIME);
+    EXPECT_EQ(certificate.certificate, nullptr);
+    SGPKCS8EncryptedPrivateKeyInfo info{};
+    EXPECT_EQ(SGPKCS8EncryptedPrivateKeyInfo_Decode(&info, &in), SG_ASN_ERR_RUNTIME);
+    SGPKCS8EncryptedPrivateKeyInfo_Cleanse(&info);
+    const Bytes password{'p', 'w'};
+    SGBinary pw = viewOf(password);
+    SGPKCS12PFX pfx{};
+    EXPECT_EQ(SGPKCS12PFX_Decode(&pfx, &in, &pw), SG_ASN_ERR_DECODE);
+    EXPECT_EQ(pfx.count, 0);
+    SGPKCS12PFX_Clear(&pfx);
+
+    for (const char* name : {"pbes2_iterations_negative.der", "pkcs12_iterations_negative.der"}) {
+        SCOPED_TRACE(name);
+        const Bytes der = readFile(data + "/fuzz_pkcs8/" + name);
+        SGBinary file = viewOf(der);
+        SGPKCS8EncryptedPrivateKeyInfo key{};
+        ASSERT_EQ(SGPKCS8EncryptedPrivateKeyInfo_Decode(&key, &file), 0);
+        unsigned char out[64];
+        std::memset(out, 0xA5, sizeof out);
+        int length = -1;
+        EXPECT_EQ(SGPKCS5Decrypt(out, &length, &key, password.data(), 2), SG_ASN_ERR_MALFORMED);
+        EXPECT_EQ(length, -1);
+        EXPECT_EQ(out[0], 0xA5);
+        SGPKCS8EncryptedPrivateKeyInfo_Cleanse(&key);
+    }
+
+    const Bytes p12 = readFile(data + "/fuzz_pkcs12/x_mac_negative.p12");
+    ASSERT_EQ(hex(Bytes(p12.end() - 4, p12.end())), "0202F800");
+    SGBinary file = viewOf(p12);
+    EXPECT_EQ(SGPKCS12PFX_Decode(&pfx, &file, &pw), SG_PKI_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(pfx.count, 0);
+    SGPKCS12PFX_Clear(&pfx);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "DerBuilder.h"
 #include "PkiMaterial.h"
 #include "PkiCache.h"
 #include "SGCRL.h"
@@ -120,6 +123,86 @@ TEST_F(CRL, LookupRefusesWhatIsNoList) {
     }
     SGBinary crl = viewOf(good);
     EXPECT_EQ(SGCRL_Check(nullptr, &crl, &serial), SG_PKI_ERR_ARGUMENT);
+}
+
+// A list whose entries are given as (serial, reasonCode ENUMERATED contents), the TBSCertList
+// built here and signed by openssl (SHA-256 with RSA): openssl ca writes no reason it does not
+// know. Every entry was revoked 2025-06-01 00:00:00 GMT.
+Bytes signedList(const testkit::Scratch& scratch,
+                 const std::vector<std::pair<Bytes, Bytes>>& entries) {
+    const Bytes sha256Rsa = der::algorithm("1.2.840.113549.1.1.11", der::null());
+    const Bytes revokedAt = der::tlv(0x17, der::text("250601000000Z"));
+    Bytes revoked;
+    for (const auto& [serial, reason] : entries) {
+        const Bytes entry =
+            der::seq({der::integerBytes(serial), revokedAt,
+                      der::seq({der::extension("2.5.29.21", der::tlv(0x0A, reason))})});
+        revoked.insert(revoked.end(), entry.begin(), entry.end());
+    }
+    const Bytes tbs = der::seq(
+        {der::integer(1), sha256Rsa, der::name({{der::atv("2.5.4.3", der::utf8("Reason CA"))}}),
+         der::tlv(0x17, der::text("250101000000Z")), der::tlv(0x17, der::text("450101000000Z")),
+         der::tlv(0x30, revoked)});
+    testkit::writeBytes(scratch / "tbs.der", tbs);
+    testkit::run("openssl dgst -sha256 -sign " + testkit::quote((keys() / "ca.key").string()) +
+                 " -out " + testkit::quote((scratch / "tbs.sig").string()) + " " +
+                 testkit::quote((scratch / "tbs.der").string()));
+    Bytes signature{0x00};
+    const Bytes sig = testkit::readBytes(scratch / "tbs.sig");
+    signature.insert(signature.end(), sig.begin(), sig.end());
+    return der::seq({tbs, sha256Rsa, der::tlv(0x03, signature)});
+}
+
+// RFC 5280's reasons (0 to 10, 7 unused) are read as they stand; any other value makes the whole
+// list malformed (the code of a list that does not decode), never a reason: 999 would read as
+// "not on the list" and 2^32 + 999 would be cut to it.
+TEST_F(CRL, ReasonsOutsideRfc5280MakeTheListMalformed) {
+    testkit::Scratch scratch("crl-reasons");
+    const Bytes serial{0x0F}, other{0x10}, absent{0x55};
+    const Bytes keyCompromise{0x01};
+    struct Case {
+        const char* what;
+        Bytes reason;
+        int result;
+        int status;
+    } const cases[] = {
+        {"unspecified", {0x00}, 0, 0},
+        {"keyCompromise", {0x01}, 0, 1},
+        {"certificateHold", {0x06}, 0, 6},
+        {"removeFromCRL", {0x08}, 0, 8},
+        {"aACompromise", {0x0A}, 0, 10},
+        {"7, unused", {0x07}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"11", {0x0B}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"17", {0x11}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"-1", {0xFF}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"-128", {0x80}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"999", {0x03, 0xE7}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+        {"2^32 + 999", {0x01, 0x00, 0x00, 0x03, 0xE7}, SG_ASN_ERR_RUNTIME, SG_CRL_NOT_REVOKED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes list = signedList(scratch, {{serial, c.reason}, {other, keyCompromise}});
+        testkit::writeBytes(scratch / "list.der", list);
+        int status = -1;
+        const std::string text = testkit::run("openssl crl -inform DER -noout -text -in " +
+                                                  testkit::quote((scratch / "list.der").string()),
+                                              &status);
+        ASSERT_EQ(status, 0) << text;
+
+        SGBinary crl = viewOf(list);
+        const bool known = c.result == 0;
+        // The entry itself, another entry, and a serial not on the list.
+        for (const Bytes* lookedUp : {&serial, &other, &absent}) {
+            SGBinary view = viewOf(*lookedUp);
+            SGCRLStatus found{123, 456};
+            EXPECT_EQ(SGCRL_Check(&found, &crl, &view), c.result);
+            const int expected = lookedUp == &serial  ? c.status
+                                 : lookedUp == &other ? (known ? 1 : SG_CRL_NOT_REVOKED)
+                                                      : SG_CRL_NOT_REVOKED;
+            EXPECT_EQ(found.reason, expected);
+            EXPECT_EQ(found.date, known && lookedUp != &absent ? 1748736000 : 0);
+        }
+    }
 }
 
 // The full check reads only an LDAP distribution point, and never answers without a storage to

@@ -288,6 +288,9 @@ const RebuiltCase kRebuiltCases[] = {
     {"critical", "critical", 0, kCrlChecks, 10011, kNot, 10700, 0, false},
     {"onlyca", "onlyca", 0, kCrlChecks, 10008, kNot, 10700, 0, false},
     {"empty", "empty", 0, kCrlChecks, 0, kNot, 0, 0, true},
+    // Its entry's reasonCode 999 is no reason (and would read as "not on the list"): the list is
+    // malformed and the path fails.
+    {"badreason", "badreason", 0, kCrlChecks, SG_ASN_ERR_RUNTIME, kNot, 10700, 0, false},
     // Taken for stale here; openssl reads a list without nextUpdate as current.
     {"nonext", "nonext", 0, kCrlChecks, 10413, kNot, 10700, 0, true},
     // The first LDAP URL counts, not the first text "ldap" in the extension.

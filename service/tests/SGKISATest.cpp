@@ -1,10 +1,12 @@
 // The identity check and the signature list over certificates, HashContents and lists made by
 // openssl (asn1parse -genconf, dgst, ca): VIDs of the four hashes, the identification numbers and
-// random numbers that must and must not match, and lists whose signer or bytes are wrong.
+// random numbers that must and must not match, lists whose signer or bytes are wrong, lists whose
+// algorithm names no digest, and KCDSA lists signed with the standard's example key.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "PKCS7Material.h"
 #include "PkiMaterial.h"
 #include "SGKISA.h"
 #include "SGPKCSError.h"
@@ -167,6 +169,9 @@ TEST_F(KISA, VerifiesSignatureLists) {
         {"siglist.der", "sign.der", 0, true},
         // Signed with SHA-1 though the certificate itself is signed with SHA-256.
         {"siglist-sha1.der", "sign.der", 0, true},
+        // Bare rsaEncryption names no digest: the certificate's own (SHA-256) is used.
+        {"siglist-rsa.der", "sign.der", 0, true},
+        {"siglist-rsa-sha1.der", "sign.der", SG_KISA_ERR_SIGNATURE, true},
         {"siglist-serial.der", "sign.der", SG_KISA_ERR_SIGNER, true},
         {"siglist-altered.der", "sign.der", SG_KISA_ERR_SIGNATURE, true},
         // The key-management certificate: same issuer, another serial.
@@ -203,6 +208,61 @@ TEST_F(KISA, VerifiesSignatureLists) {
     EXPECT_EQ(SGKISASignatureToken_Verify(&list, nullptr, &view), SG_PKI_ERR_ARGUMENT);
     EXPECT_EQ(SGKISASignatureToken_Verify(nullptr, &view, &view), SG_PKI_ERR_ARGUMENT);
     SGKISASignatureToken_Free(nullptr);
+}
+
+// The KCDSA identifiers name no digest either: a list signed with the key of the standard's
+// example (whose 256-bit q rules SHA-1 out) takes the digest of its certificate, which the kit's
+// CA signs with SHA-256.
+TEST_F(KISA, VerifiesKcdsaListsWithTheCertificatesDigest) {
+    const p7test::KcdsaExample& k = p7test::kcdsaExample();
+    const Bytes tokens = file("tokens.der");
+    SGDSKey key{};
+    ASSERT_EQ(
+        SGDSKey_Decode(&key, k.x.data(), static_cast<int>(k.x.size()), SG_DSKEY_KCDSA_PRIVATE), 0);
+    // The SignatureValue of the tokens, signed with SHA-256 and naming the algorithm; the
+    // signature's last byte changed when asked.
+    auto signedList = [&](const SGX509Certificate& signer, const std::string& oid, bool altered) {
+        const SGDSParameter p = p7test::kcdsaParameter(&key, SG_DIGEST_SHA256);
+        unsigned char signature[512];
+        unsigned length = sizeof signature;
+        EXPECT_EQ(SGDS_Sign(signature, &length, tokens.data(), static_cast<int>(tokens.size()), &p),
+                  0);
+        if (altered) signature[length - 1] ^= 1;
+        SGBinary issuer{}, serial{};
+        EXPECT_EQ(SGX509Certificate_GetEncodedEntry(&issuer, &signer, SG_X509_ENTRY_ISSUER), 0);
+        EXPECT_EQ(SGX509Certificate_GetEncodedEntry(&serial, &signer, SG_X509_ENTRY_SERIAL_NUMBER),
+                  0);
+        const Bytes value =
+            x509test::seq({tokens, x509test::seq({x509test::oid(oid), x509test::null()}),
+                           x509test::seq({bytesOf(issuer), bytesOf(serial)}),
+                           x509test::octets(Bytes(signature, signature + length))});
+        SGBinary_Reset(&issuer);
+        SGBinary_Reset(&serial);
+        return value;
+    };
+    struct Case {
+        const char* oid;
+        bool altered;
+        int expected;
+    } const cases[] = {
+        {"1.2.410.200004.1.1", false, 0},
+        {"1.2.410.200004.1.21", false, 0},
+        {"1.2.410.200004.1.1", true, SG_KISA_ERR_SIGNATURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.oid) + (c.altered ? " altered" : ""));
+        const fs::path file = p7test::kcdsaCertificate(c.oid);
+        ParsedCertificate signer(file);
+        const Bytes value = signedList(signer.handle, c.oid, c.altered);
+        const Bytes certificate = testkit::readBytes(file);
+        SGBinary valueView = viewOf(value), certificateView = viewOf(certificate);
+        SGKISASignatureToken* list = nullptr;
+        EXPECT_EQ(SGKISASignatureToken_Verify(&list, &valueView, &certificateView), c.expected);
+        ASSERT_NE(list, nullptr);
+        EXPECT_STREQ(list->driverName, "brindlow-driver.so");
+        SGKISASignatureToken_Free(list);
+    }
+    SGDSKey_Clear(&key);
 }
 
 TEST_F(KISA, ReadsTheSignerOfAList) {

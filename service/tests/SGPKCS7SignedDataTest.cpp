@@ -558,12 +558,7 @@ TEST_F(PKCS7SignedData, KcdsaRoundTripUnderBothIdentifiers) {
             ASSERT_EQ(SGDSKey_Decode(&publicKey, yDer.data(), static_cast<int>(yDer.size()),
                                      SG_DSKEY_KCDSA_PUBLIC),
                       0);
-            SGDSParameter p{};
-            p.kind = SG_DS_KCDSA;
-            p.key = &publicKey;
-            p.kcdsaHashId = SG_DIGEST_SHA256;
-            p.kcdsaDomainParameters = k.domain.data();
-            p.kcdsaDomainParametersLength = static_cast<uint32_t>(k.domain.size());
+            const SGDSParameter p = kcdsaParameter(&publicKey, SG_DIGEST_SHA256);
             const Bytes& signature = signatureOf(si).value;
             EXPECT_EQ(SGDS_Verify(signature.data(), static_cast<int>(signature.size()),
                                   covered.data(), static_cast<int>(covered.size()), &p),

@@ -44,6 +44,8 @@
 #                     onlyca      issuing distribution point onlyContainsCACerts
 #                     empty       no entries
 #                     nonext      no nextUpdate (made from "empty" and signed again)
+#                     badreason   revokes user-badreason with reasonCode 999 (made with
+#                                 keyCompromise, the value changed and signed again)
 #                   user-garbage names <URL>/cn=garbage,o=Brindlow CRL,c=KR, which the directory
 #                   is to hold with a value that is no list (slapd refuses such a value online,
 #                   slapadd takes it); user-expired (notAfter 2029-01-01) and user-twopoints (an http URL with
@@ -64,7 +66,7 @@ CRL_CASE_KEYS="root ca revoked-ca other-ca forger nosign-ca noku-ca nobc-ca cafa
 CRL_CASE_CAS="ca revoked-ca other-ca nosign-ca noku-ca nobc-ca cafalse-ca pathlen-ca sub-ca nc-ca
   policy-ca misnamed-ca"
 CRL_CASE_LISTS="valid revoked nocrl otherca renamed forged ahead past gentime invalidity critical
-  onlyca empty nonext"
+  onlyca empty nonext badreason"
 
 crl_cases() {
   local out=$1 url=${2:?usage: crl-cases <out> <ldap://host:port> [key folder]} keys=${3:-}
@@ -312,7 +314,10 @@ CNF
   crl "$lists/critical.pem" ca "$k" -crlexts crl_critical
   crl "$lists/onlyca.pem" ca "$k" -crlexts crl_onlyca
   crl "$lists/empty.pem" ca "$k"
-  crl_without_next_update "$lists/empty.pem" "$k" "$lists/nonext.pem" "$work"
+  crl_changed "$lists/empty.pem" "$k" "$lists/nonext.pem" "$work" no-next-update
+  revoke "$out/user-badreason.pem" ca -crl_reason keyCompromise
+  crl "$work/badreason.pem" ca "$k"
+  crl_changed "$work/badreason.pem" "$k" "$lists/badreason.pem" "$work" reason:999
 
   : > "$out/cas.pem"
   for name in $CRL_CASE_CAS; do cat "$out/$name.pem" >> "$out/cas.pem"; done
@@ -361,32 +366,53 @@ pem_body() {
   printf '%s' "$body"
 }
 
-# crl_without_next_update <list.pem> <signer key> <out.pem> <work folder>: the list without its
-# nextUpdate, signed again (SHA-256 with RSA) by the key.
-crl_without_next_update() {
-  local in=$1 key=$2 result=$3 work=$4
-  python3 - "$in" "$work/tbs.der" <<'PY'
+# crl_changed <list.pem> <signer key> <out.pem> <work folder> <change>: the list changed and
+# signed again (SHA-256 with RSA) by the key. <change> is "no-next-update" (the nextUpdate goes)
+# or "reason:<n>" (every reasonCode entry extension holds the ENUMERATED <n>, which openssl ca
+# cannot write when <n> is no reason it knows).
+crl_changed() {
+  local in=$1 key=$2 result=$3 work=$4 change=$5
+  python3 - "$in" "$work/tbs.der" "$change" <<'PY'
 import base64, sys
-def tlv(b, i):
-    n = b[i + 1]; i += 2
+def read(b, i):
+    tag, n = b[i], b[i + 1]; i += 2
     if n & 0x80:
         k = n & 0x7F; n = int.from_bytes(b[i:i + k], 'big'); i += k
-    return i, i + n
+    return tag, b[i:i + n], i + n
+def tree(b):
+    out, i = [], 0
+    while i < len(b):
+        tag, body, i = read(b, i)
+        out.append([tag, tree(body) if tag & 0x20 else body])
+    return out
 def enc(tag, body):
     n = len(body)
     head = bytes([n]) if n < 0x80 else (lambda l: bytes([0x80 | len(l)]) + l)(
         n.to_bytes((n.bit_length() + 7) // 8, 'big'))
     return bytes([tag]) + head + body
-der = base64.b64decode(''.join(l for l in open(sys.argv[1]) if not l.startswith('-----')))
-body, _ = tlv(der, 0)
-start, end = tlv(der, body)
-parts, i = [], start
-while i < end:
-    _, e = tlv(der, i); parts.append(der[i:e]); i = e
-# version, signature, issuer, thisUpdate, nextUpdate: the second of two times in a row goes.
-times = [k for k, p in enumerate(parts) if p[0] in (0x17, 0x18)]
-del parts[times[1]]
-open(sys.argv[2], 'wb').write(enc(0x30, b''.join(parts)))
+def der(nodes):
+    return b''.join(enc(t, der(v) if isinstance(v, list) else v) for t, v in nodes)
+text = ''.join(l for l in open(sys.argv[1]) if not l.startswith('-----'))
+tbs = tree(base64.b64decode(text))[0][1][0]
+change = sys.argv[3]
+if change == 'no-next-update':
+    # version, signature, issuer, thisUpdate, nextUpdate: the second of two times in a row goes.
+    times = [k for k, (t, _) in enumerate(tbs[1]) if t in (0x17, 0x18)]
+    del tbs[1][times[1]]
+else:
+    n = int(change.split(':')[1])
+    value = enc(0x0A, n.to_bytes(((n if n >= 0 else ~n).bit_length() + 8) // 8, 'big', signed=True))
+    changed = 0
+    def walk(nodes):
+        global changed
+        for t, v in nodes:
+            if not isinstance(v, list): continue
+            if t == 0x30 and len(v) == 2 and v[0] == [0x06, bytes.fromhex('551d15')]:
+                v[1][1] = value; changed += 1
+            walk(v)
+    walk([tbs])
+    assert changed, 'no reasonCode in the list'
+open(sys.argv[2], 'wb').write(der([tbs]))
 PY
   quiet openssl dgst -sha256 -sign "$key" -out "$work/tbs.sig" "$work/tbs.der"
   python3 - "$work/tbs.der" "$work/tbs.sig" "$result" <<'PY'

@@ -13,6 +13,8 @@
 #   siglist-sha1.der      the same signed with sha1WithRSAEncryption
 #   siglist-serial.der    naming serial 05;  siglist-altered.der   a hash byte changed after
 #                         signing
+#   siglist-rsa.der       naming bare rsaEncryption, signed with SHA-256 (sign.der's own digest)
+#   siglist-rsa-sha1.der  naming bare rsaEncryption, signed with SHA-1
 # shellcheck source=/dev/null
 source "$kit/recipes/chain.sh"
 source "$kit/recipes/kisa_encrypt.sh"
@@ -158,6 +160,8 @@ CNF
   siglist "$out/siglist.der" sha256 sha256WithRSAEncryption 03
   siglist "$out/siglist-sha1.der" sha1 sha1WithRSAEncryption 03
   siglist "$out/siglist-serial.der" sha256 sha256WithRSAEncryption 05
+  siglist "$out/siglist-rsa.der" sha256 rsaEncryption 03
+  siglist "$out/siglist-rsa-sha1.der" sha1 rsaEncryption 03
   sed 's/9f86d081884c7d65/9f86d081884c7d66/' "$work/tokens.cnf" > "$work/altered.cnf"
   quiet openssl asn1parse -genconf "$work/altered.cnf" -noout -out "$work/altered.der"
   siglist "$out/siglist-altered.der" sha256 sha256WithRSAEncryption 03 "$work/altered.der"

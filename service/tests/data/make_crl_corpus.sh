@@ -6,7 +6,9 @@
 #                distribution points, a delta list
 #   kit_*.crl    lists of the kit's crl-cases recipe (openssl ca): revoked with reason and
 #                invalidityDate, other issuer names, future and past dates, a GeneralizedTime
-#                nextUpdate, a critical private extension, onlyContainsCACerts, no nextUpdate
+#                nextUpdate, a critical private extension, onlyContainsCACerts, no nextUpdate,
+#                an entry whose reasonCode is 999
+#   length_8_octets.crl  eleven bytes whose length has eight octets (2^63)
 # Run from this folder: bash make_crl_corpus.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -27,3 +29,4 @@ for list in "$work"/cases/lists/*.pem "$work"/cases/root-arl.pem; do
   name=$(basename "$list" .pem)
   openssl crl -in "$list" -outform DER -out "$out/kit_$name.crl"
 done
+printf '\x30\x88\x80\x00\x00\x00\x00\x00\x00\x00\x00' > "$out/length_8_octets.crl"

@@ -5,7 +5,8 @@
 #        under the PKCS #12 schemes and PBES2, plain key bags, SHA-1 MAC (one iteration), a
 #        friendlyName
 #   n_*  the same without MacData, so that mutations reach the bags
-#   x_*  refused forms: SHA-256 MAC, a third bag attribute
+#   x_*  refused forms: SHA-256 MAC, a third bag attribute, MAC iterations -2048, an eight-octet
+#        length
 # Run from this folder: bash make_pkcs12_corpus.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,3 +46,12 @@ forms a -macalg sha1 -nomaciter
 forms n -nomac
 p12 x_sha256 -keypbe NONE -certpbe NONE -nomaciter
 p12 x_csp -keypbe NONE -certpbe NONE -macalg sha1 -nomaciter -CSP 'Fuzz Provider'
+# The MAC's iteration count (2048, the file's last INTEGER) made -2048.
+p12 x_mac_negative -keypbe NONE -certpbe NONE -macalg sha1 -iter 2048
+python3 - "$out/x_mac_negative.p12" <<'PY'
+import sys
+der = open(sys.argv[1], "rb").read()
+assert der.endswith(b"\x02\x02\x08\x00")
+open(sys.argv[1], "wb").write(der[:-2] + b"\xf8\x00")
+PY
+printf '\x30\x88\x80\x00\x00\x00\x00\x00\x00\x00\x00' > "$out/x_length_8_octets.p12"

@@ -3,7 +3,7 @@
 #   fuzz_pkcs8/  PrivateKeyInfo (openssl's, one with the KISA randomNum and an unrelated
 #                attribute, one in BER) and EncryptedPrivateKeyInfo under the schemes openssl
 #                writes and the KISA ones, a few iterations each (a 512-bit RSA key keeps them
-#                small)
+#                small); hostile ones: iteration counts of -2048, an eight-octet length
 #   fuzz_pbes2/  PBES2-params: every scheme and PRF the library reads, keyLength, and the shapes
 #                it refuses (otherSource salt, unknown PRF, wrong keyLength, short IV, ...)
 # Run from this folder: bash make_pkcs8_corpus.sh
@@ -173,3 +173,37 @@ pbes2 iv_missing "$salt
 iterations=INTEGER:3" 1.2.410.200004.1.4 ""
 pbes2 scheme_kisa_pbe "$salt
 iterations=INTEGER:3" 1.2.410.200004.1.15 $iv
+pbes2 iterations_negative "$salt
+iterations=INTEGER:-2048" 2.16.840.1.101.3.4.1.2 $iv
+
+# Hostile key files: an iteration count of -2048 under PBES2 and under a PKCS #12 scheme, and a
+# value whose length has eight octets (2^63, beyond any signed 64-bit length).
+negative_iterations() {  # name, algorithm oid, parameters section
+  cat > "$work/n.cnf" <<CNF
+asn1=SEQUENCE:epki
+[epki]
+algorithm=SEQUENCE:algorithm
+data=FORMAT:HEX,OCTETSTRING:000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F
+[algorithm]
+oid=OID:$2
+parameters=SEQUENCE:parameters
+$3
+[kdf]
+oid=OID:1.2.840.113549.1.5.12
+parameters=SEQUENCE:kdfparameters
+[kdfparameters]
+$salt
+iterations=INTEGER:-2048
+[scheme]
+oid=OID:2.16.840.1.101.3.4.1.2
+iv=FORMAT:HEX,OCTETSTRING:$iv
+CNF
+  genconf "$work/n.cnf" "$p8/$1.der"
+}
+negative_iterations pbes2_iterations_negative 1.2.840.113549.1.5.13 "[parameters]
+kdf=SEQUENCE:kdf
+scheme=SEQUENCE:scheme"
+negative_iterations pkcs12_iterations_negative 1.2.840.113549.1.12.1.3 "[parameters]
+$salt
+iterations=INTEGER:-2048"
+printf '\x30\x88\x80\x00\x00\x00\x00\x00\x00\x00\x00' > "$p8/length_8_octets.der"

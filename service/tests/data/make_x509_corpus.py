@@ -282,6 +282,8 @@ def corpus():
     c["indefinite_length"] = indefinite(ok)
     c["indefinite_length_v1"] = indefinite(cert(version=None))
     c["length_overflow"] = b"\x30\x84\xff\xff\xff\xf0" + ok[4:]
+    # Eight length octets from 2^63 on: the value leaves a signed 64-bit length.
+    c["length_8_octets"] = b"\x30\x88\x80" + bytes(8)
     c["deep_nesting"] = b"\x30\x80" * 3000
     return c
 
