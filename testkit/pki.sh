@@ -77,6 +77,34 @@ utf8 = yes
 CNF
 }
 
+# crl_ca_setup <work> <CA's distribution point URI>
+# ca_setup for a two-level hierarchy that publishes lists: numbered lists with the authority key
+# identifier, and in <work>/ext.cnf the sections "root" and "ca" (the CA's point given). A recipe
+# appends its own sections to ext.cnf.
+crl_ca_setup() {
+  local work=$1 point=$2
+  ca_setup "$work"
+  sed -i "/^\[kit_ca\]/a crlnumber = $work/crlnumber" "$work/ca.cnf"
+  printf '[crl_ext]\nauthorityKeyIdentifier = keyid:always\n' >> "$work/ca.cnf"
+  cat > "$work/ext.cnf" <<CNF
+[root]
+basicConstraints = critical,CA:true
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = none
+[ca]
+basicConstraints = critical,CA:true,pathlen:0
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+crlDistributionPoints = ca_cdp
+[ca_cdp]
+fullname = @ca_uri
+[ca_uri]
+URI.0 = $point
+CNF
+}
+
 # ca_issue <work> <out.pem> <key.pem> <subject> <issuer.pem|self> <issuer key> <serial hex>
 #          <extension file> <section> [start=20250101000000Z] [end=20450101000000Z]
 # A certificate for the key, issued by the issuer (or self-signed), with fixed dates.

@@ -30,26 +30,7 @@ KCDSA_CRL_CASES="valid sig tbs other"
 kcdsa_crl() {
   local out=$1 url=${2:?usage: kcdsa-crl <out> <ldap://host:port> [key folder]} keys=${3:-}
   local work=$out/.work org="o=Brindlow KCDSA,c=KR"
-  ca_setup "$work"
-  sed -i "/^\[kit_ca\]/a crlnumber = $work/crlnumber" "$work/ca.cnf"
-  printf '[crl_ext]\nauthorityKeyIdentifier = keyid:always\n' >> "$work/ca.cnf"
-  cat > "$work/ext.cnf" <<CNF
-[root]
-basicConstraints = critical,CA:true
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = none
-[ca]
-basicConstraints = critical,CA:true,pathlen:0
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-crlDistributionPoints = ca_cdp
-[ca_cdp]
-fullname = @ca_uri
-[ca_uri]
-URI.0 = $url/cn=arl1,cn=KCDSA CRL Root,$org?authorityRevocationList;binary
-CNF
+  crl_ca_setup "$work" "$url/cn=arl1,cn=KCDSA CRL Root,$org?authorityRevocationList;binary"
   local c
   for c in $KCDSA_CRL_CASES; do
     printf '[user_%s]\nbasicConstraints = CA:false\nkeyUsage = critical,digitalSignature,nonRepudiation\nsubjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid\ncrlDistributionPoints = user_%s_cdp\n[user_%s_cdp]\nfullname = @user_%s_uri\n[user_%s_uri]\nURI.0 = %s\n' \

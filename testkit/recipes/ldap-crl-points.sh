@@ -15,25 +15,8 @@
 ldap_crl_points() {
   local out=$1 url=${2:?usage: ldap-crl-points <out> <ldap://host:port> [key folder]} keys=${3:-}
   local work=$out/.work org="o=Brindlow CRL,c=KR"
-  ca_setup "$work"
-  sed -i "/^\[kit_ca\]/a crlnumber = $work/crlnumber" "$work/ca.cnf"
-  printf '[crl_ext]\nauthorityKeyIdentifier = keyid:always\n' >> "$work/ca.cnf"
-  cat > "$work/ext.cnf" <<CNF
-[root]
-basicConstraints = critical,CA:true
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = none
-[ca]
-basicConstraints = critical,CA:true,pathlen:0
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-crlDistributionPoints = ca_cdp
-[ca_cdp]
-fullname = @ca_uri
-[ca_uri]
-URI.0 = $url/cn=arl1,cn=Brindlow CRL Root,$org?authorityRevocationList;binary
+  crl_ca_setup "$work" "$url/cn=arl1,cn=Brindlow CRL Root,$org?authorityRevocationList;binary"
+  cat >> "$work/ext.cnf" <<CNF
 [sign]
 basicConstraints = CA:false
 keyUsage = critical,digitalSignature,nonRepudiation
