@@ -41,7 +41,12 @@ class LaunchedApplication : public testing::Environment {
         gDelegate->applicationDidFinishLaunching();
     }
     // Before the QApplication goes; the background threads live on until the process ends.
+    // The process must not end while the daemon host still loads its module: the loader would
+    // run the initialisers of libraries that exit is tearing down. Its answer says it is up.
     void TearDown() override {
+        brindlow::apptest::waitUntil(
+            [] { return brindlow::apptest::askService(testFolders().port, "ECHO up") == "up"; },
+            std::chrono::seconds(60));
         delete gDelegate;
         gDelegate = nullptr;
     }
