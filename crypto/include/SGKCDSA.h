@@ -96,7 +96,10 @@ int SGKCDSA_Decode_SignatureValue(unsigned char* r, unsigned int* rLength, unsig
 int SGKCDSAParameter_Encode(unsigned char* output, unsigned int* length,
                             const SGKCDSAParameter* parameters);
 /* Reads p, q and g (positive INTEGERs) and ignores the rest; J and the generation record are
- * cleared. 0; 11 null arguments; 2003 no SEQUENCE; the reader's error. */
+ * cleared. The domain must be one that signing and verification take: q of 160, 224 or 256
+ * bits, p odd, longer than q and of at most 16384 bits, 1 < g < p. 0; 11 null arguments or a
+ * domain outside that rule; -2 bits of q; 2003 no SEQUENCE; the reader's error (the record is
+ * unchanged on every failure). */
 int SGKCDSAParameter_Decode(SGKCDSAParameter* parameters, const unsigned char* der, int length);
 /* Loads big-endian bytes into item 0 p, 1 q, 2 g or 3 J: 0; 11 otherwise; 13 memory. */
 int SGKCDSAParameter_SetItem(SGKCDSAParameter* parameters, const unsigned char* bytes, int length,

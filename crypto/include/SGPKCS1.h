@@ -86,7 +86,8 @@ typedef struct SGPKCS1Parameter {
     SGCryptoStructureMarker marker;
 } SGPKCS1Parameter;
 
-/* *length: in, the signature buffer's size; out, the signature length (k). A null buffer asks
+/* Every operation refuses a key outside the bounds of SGRSA.h with 11 before it exponentiates.
+ * *length: in, the signature buffer's size; out, the signature length (k). A null buffer asks
  * for the length (0). 0 or a code; 553 without a private key or sign callback. */
 int SGPKCS1_Sign(unsigned char* signature, unsigned int* length, const unsigned char* message,
                  unsigned int messageLength, SGPKCS1Parameter* parameter);

@@ -748,6 +748,14 @@ int SGKCDSAParameter_Decode(SGKCDSAParameter* parameters, const unsigned char* d
     for (BnPtr& item : items) {
         if (int e = readPositive(&c, item)) return e;
     }
+    // A domain from a file or a peer is held to the rule of signing and verification here, so
+    // that no caller runs its own arithmetic on a p or q of any size.
+    SGKCDSAParameter decoded{};
+    decoded.p = items[0].get();
+    decoded.q = items[1].get();
+    decoded.g = items[2].get();
+    int beta = 0;
+    if (int e = checkDomain(decoded, beta)) return e;
     SGKCDSAParameter_Clear(parameters);
     parameters->p = items[0].release();
     parameters->q = items[1].release();

@@ -176,10 +176,12 @@ int i2osp(const BIGNUM* x, unsigned char* out, size_t length) {
                : failed(SG_PKCS1_ERR_INTEGER_TOO_LARGE);
 }
 
-// A public key good enough for exponentiation: 553 without its items, 11 for an even modulus.
+// A public key good enough for exponentiation: 553 without its items, 11 for an even modulus
+// or a key outside the bounds (one set with SetItem after decoding).
 int checkPublic(const SGRSAPublicKey* key) {
     if (!key || !key->n || !key->e) return SG_PKCS1_ERR_NO_KEY;
-    if (!BN_is_odd(key->n) || BN_is_one(key->n) || BN_is_negative(key->n) || BN_is_zero(key->e))
+    if (!BN_is_odd(key->n) || BN_is_one(key->n) || BN_is_negative(key->n) || BN_is_zero(key->e) ||
+        !brindlow::crypto::rsa::publicKeyWithinBounds(key->n, key->e))
         return SG_CRYPTO_ERR_ARGUMENT;
     return 0;
 }
@@ -194,7 +196,9 @@ bool publicOperation(BIGNUM* out, const BIGNUM* x, const SGRSAPublicKey* key, BN
 // with CRT, plus a random multiple of the group order), each exponentiation in constant time.
 int privateOperation(BIGNUM* out, const BIGNUM* m, const SGRSAPrivateKey* key, BN_CTX* ctx) {
     if (!key->n || !key->e) return SG_PKCS1_ERR_KEY_ITEMS;
-    if (!BN_is_odd(key->n) || BN_is_one(key->n)) return SG_CRYPTO_ERR_ARGUMENT;
+    if (!BN_is_odd(key->n) || BN_is_one(key->n) ||
+        !brindlow::crypto::rsa::privateKeyWithinBounds(*key))
+        return SG_CRYPTO_ERR_ARGUMENT;
     BnPtr blinded(BN_new()), rInv(BN_new()), s(BN_new());
     if (!blinded || !rInv || !s) return failed(SG_CRYPTO_ERR_MEMORY);
     BN_set_flags(blinded.get(), BN_FLG_CONSTTIME);

@@ -247,6 +247,21 @@ void* const* moduleFor(const SGCryptoStructureMarker& marker) {
     return m && !SGCrypto_Structure_IsLegacy(&marker) ? m : nullptr;
 }
 
+bool publicKeyWithinBounds(const BIGNUM* n, const BIGNUM* e) {
+    if (!n || !e) return false;
+    const int bits = BN_num_bits(n);
+    return bits <= SG_RSA_MAX_MODULUS_BITS && BN_ucmp(e, n) < 0 &&
+           (bits <= SG_RSA_SMALL_MODULUS_BITS || BN_num_bits(e) <= SG_RSA_MAX_PUBLIC_EXPONENT_BITS);
+}
+
+bool privateKeyWithinBounds(const SGRSAPrivateKey& key) {
+    if (!publicKeyWithinBounds(key.n, key.e)) return false;
+    const int bits = BN_num_bits(key.n);
+    for (const BIGNUM* item : {key.d, key.p, key.q, key.dP, key.dQ, key.qInv})
+        if (item && BN_num_bits(item) > bits) return false;
+    return true;
+}
+
 int convertMessage(BIGNUM* blinded, BIGNUM* rInv, const BIGNUM* m, const BIGNUM* n, const BIGNUM* e,
                    const SGRSAPrivateKey* crtKey) {
     if (!blinded || !rInv || !m || !n || !e) return 0;
@@ -297,6 +312,8 @@ int SGRSAPublicKey_Decode(SGRSAPublicKey* key, const unsigned char* der, int len
     if (!key || !der || length < 0) return SG_CRYPTO_ERR_ARGUMENT;
     BnPtr items[2];
     if (int r = decodeIntegers(der, length, items, 2)) return r;
+    if (!brindlow::crypto::rsa::publicKeyWithinBounds(items[0].get(), items[1].get()))
+        return SG_RSA_ERR_KEY_SIZE;
     SGRSAPublicKey_Free(key);
     key->n = items[0].release();
     key->e = items[1].release();
@@ -371,11 +388,16 @@ int SGRSAPrivateKey_Decode(SGRSAPrivateKey* key, const unsigned char* der, int l
     if (int r = decodeIntegers(der, length, items, 9)) return r;
     // Version 1 carries further primes that this record cannot hold.
     if (!BN_is_zero(items[0].get())) return SG_DER_ERR_LENGTH;
+    SGRSAPrivateKey decoded{};
+    SGBigInteger** slots[] = {&decoded.version, &decoded.n,  &decoded.e,  &decoded.d,   &decoded.p,
+                              &decoded.q,       &decoded.dP, &decoded.dQ, &decoded.qInv};
+    for (int i = 0; i < 9; ++i) *slots[i] = items[i].get();
+    if (!brindlow::crypto::rsa::privateKeyWithinBounds(decoded)) return SG_RSA_ERR_KEY_SIZE;
     for (int i = 3; i < 9; ++i) BN_set_flags(items[i].get(), BN_FLG_CONSTTIME);
     SGRSAPrivateKey_Free(key);
-    SGBigInteger** slots[] = {&key->version, &key->n,  &key->e,  &key->d,   &key->p,
-                              &key->q,       &key->dP, &key->dQ, &key->qInv};
-    for (int i = 0; i < 9; ++i) *slots[i] = items[i].release();
+    SGBigInteger** into[] = {&key->version, &key->n,  &key->e,  &key->d,   &key->p,
+                             &key->q,       &key->dP, &key->dQ, &key->qInv};
+    for (int i = 0; i < 9; ++i) *into[i] = items[i].release();
     return 0;
 }
 
@@ -522,7 +544,9 @@ int SGRSA_KeyPairCheck(SGRSAPrivateKey* privateKey, SGRSAPublicKey* publicKey) {
 
 int SGRSA_ProveKeyPair(const SGRSAPrivateKey* privateKey, const SGRSAPublicKey* publicKey) {
     if (!privateKey || !publicKey || !privateKey->d || !privateKey->n || !publicKey->n ||
-        !publicKey->e)
+        !publicKey->e ||
+        !brindlow::crypto::rsa::publicKeyWithinBounds(publicKey->n, publicKey->e) ||
+        !brindlow::crypto::rsa::privateKeyWithinBounds(*privateKey))
         return -1;
     CtxPtr ctx(BN_CTX_new());
     BnPtr m(BN_new()), c(BN_new()), back(BN_new());

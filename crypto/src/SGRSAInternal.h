@@ -47,6 +47,11 @@ Fn slot(void* const* table, Slot s) {
 // The module's table when one is current and the record carries its marker, else null.
 void* const* moduleFor(const SGCryptoStructureMarker& marker);
 
+// Whether a modulus and public exponent keep the bounds of SGRSA.h; both must be there.
+bool publicKeyWithinBounds(const BIGNUM* n, const BIGNUM* e);
+// The same for a private key, whose other items, where present, are no longer than n.
+bool privateKeyWithinBounds(const SGRSAPrivateKey& key);
+
 // SGRSABlinding_ConvertMessage. With a key that has p, q and qInv, the inverse of r is taken
 // modulo p and q and recombined, which costs about half of an inversion modulo n.
 int convertMessage(BIGNUM* blinded, BIGNUM* rInv, const BIGNUM* m, const BIGNUM* n, const BIGNUM* e,

@@ -11,11 +11,13 @@
 
 #include "CryptoTestUtil.h"
 #include "RSATestUtil.h"
+#include "SGBigIntegerInternal.h"
 #include "SGCrypto.h"
 #include "SGDSKey.h"
 #include "SGDigest.h"
 
 using namespace cryptotest;
+using brindlow::crypto::bn::BnPtr;
 using rsatest::EvpKey;
 
 static_assert(sizeof(SGDSKey) == 8488);
@@ -278,6 +280,80 @@ TEST_F(SGDSKeyTest, RsaThroughTheDispatchIsPkcs1) {
     EXPECT_EQ(SGDS_Sign(buffer, &length, message_, sizeof message_, &p),
               SG_PKCS1_ERR_OUTPUT_TOO_SHORT);
     EXPECT_EQ(length, 128u);
+}
+
+namespace {
+
+// An RSA key from libcrypto with a public exponent of any size.
+EvpKey rsaKeyWithExponent(int bits, const BIGNUM* e) {
+    rsatest::EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* key = nullptr;
+    EXPECT_EQ(EVP_PKEY_keygen_init(ctx.get()), 1);
+    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits), 1);
+    EXPECT_EQ(EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), const_cast<BIGNUM*>(e)), 1);
+    EXPECT_EQ(EVP_PKEY_keygen(ctx.get(), &key), 1);
+    return EvpKey(key);
+}
+
+// libcrypto's RSASSA-PKCS1-v1_5 signature with SHA-256.
+Bytes opensslSignature(EVP_PKEY* key, const unsigned char* message, size_t length) {
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    size_t size = 0;
+    Bytes signature;
+    if (EVP_DigestSignInit(md, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+        EVP_DigestSign(md, nullptr, &size, message, length) == 1) {
+        signature.resize(size);
+        if (EVP_DigestSign(md, signature.data(), &size, message, length) != 1) signature.clear();
+    }
+    EVP_MD_CTX_free(md);
+    return signature;
+}
+
+}  // namespace
+
+// Keys within the bounds verify what libcrypto signs with them, at the edges a real authority's
+// keys may reach; a key pushed out of the bounds after decoding is refused before the modular
+// exponentiation that its 32768-bit modulus and exponent would make last seconds.
+TEST_F(SGDSKeyTest, RsaVerificationKeepsToTheKeyBounds) {
+    BnPtr f4(BN_new()), e65(BN_new());
+    BN_set_word(f4.get(), 65537);
+    BN_set_bit(e65.get(), 64);
+    BN_set_bit(e65.get(), 0);  // 2^64 + 1, 65 bits
+    const struct {
+        const char* what;
+        int bits;
+        const BIGNUM* e;
+    } keys[] = {{"RSA-4096, e = 65537", 4096, f4.get()}, {"RSA-3072, 65-bit e", 3072, e65.get()}};
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.what);
+        EvpKey evp = rsaKeyWithExponent(k.bits, k.e);
+        ASSERT_TRUE(evp);
+        const Bytes pub = rsatest::i2dPublic(evp.get());
+        SGDSKey key{};
+        ASSERT_EQ(
+            SGDSKey_Decode(&key, pub.data(), static_cast<int>(pub.size()), SG_DSKEY_RSA_PUBLIC), 0);
+        Bytes signature = opensslSignature(evp.get(), message_, sizeof message_);
+        ASSERT_EQ(signature.size(), static_cast<size_t>(k.bits / 8));
+        const SGDSParameter p = parameter(SG_DS_RSASSA_PKCS1_V15, &key);
+        EXPECT_EQ(verify(p, signature), 0);
+        signature[10] ^= 0x01;
+        EXPECT_EQ(verify(p, signature), SG_PKCS1_ERR_SIGNATURE);
+        EXPECT_EQ(SGDSKey_Clear(&key), 0);
+    }
+
+    BnPtr n(BN_new()), e(BN_new());
+    ASSERT_EQ(BN_rand(n.get(), 32768, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ODD), 1);
+    ASSERT_EQ(BN_rand(e.get(), 32767, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ODD), 1);
+    Bytes nb(4096), eb(static_cast<size_t>(BN_num_bytes(e.get())));
+    BN_bn2bin(n.get(), nb.data());
+    BN_bn2bin(e.get(), eb.data());
+    SGRSAPublicKey* material = &rsaPublic_.material.rsaPublic;
+    ASSERT_EQ(SGRSAPublicKey_SetItem(material, nb.data(), nb.size(), SG_RSA_PUBLIC_N), 0);
+    ASSERT_EQ(SGRSAPublicKey_SetItem(material, eb.data(), eb.size(), SG_RSA_PUBLIC_E), 0);
+    const Bytes signature(4096, 0x01);
+    EXPECT_EQ(verify(parameter(SG_DS_RSASSA_PKCS1_V15, &rsaPublic_), signature),
+              SG_CRYPTO_ERR_ARGUMENT);
+    EXPECT_EQ(verify(parameter(SG_DS_RSASSA_PSS, &rsaPublic_), signature), SG_CRYPTO_ERR_ARGUMENT);
 }
 
 TEST_F(SGDSKeyTest, KcdsaNeedsItsDomainParameters) {

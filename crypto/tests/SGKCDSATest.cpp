@@ -544,11 +544,24 @@ TEST_F(SGKCDSATest, ParameterEncoding) {
               "020104"
               "0203008001");
     EXPECT_EQ(encoded.substr(encoded.size() - 78), "30250420" + hex(domain.d.seed, 32) + "020107");
-    // Decoding takes p, q and g only.
+    // Decoding takes p, q and g only, of a domain that signing would take: the small one above
+    // is none (q of 4 bits), the appendix's 2048/256 domain with the same J and record is.
     Domain back;
-    ASSERT_EQ(SGKCDSAParameter_Decode(&back.d, der, static_cast<int>(length)), 0);
-    EXPECT_EQ(BN_cmp(back.d.p, domain.d.p), 0);
-    EXPECT_EQ(BN_cmp(back.d.g, domain.d.g), 0);
+    EXPECT_EQ(SGKCDSAParameter_Decode(&back.d, der, static_cast<int>(length)), SG_KCDSA_ERR_SIZE);
+    EXPECT_EQ(back.d.p, nullptr);
+    Domain real;
+    load(examples().sets[2], real, nullptr);
+    ASSERT_EQ(SGKCDSAParameter_SetItem(&real.d, j.data(), 2, 3), 0);
+    std::memcpy(real.d.seed, domain.d.seed, 32);
+    real.d.seedLength = 32;
+    real.d.counter = 7;
+    Bytes realDer(1024);
+    length = static_cast<unsigned>(realDer.size());
+    ASSERT_EQ(SGKCDSAParameter_Encode(realDer.data(), &length, &real.d), 0);
+    ASSERT_EQ(SGKCDSAParameter_Decode(&back.d, realDer.data(), static_cast<int>(length)), 0);
+    EXPECT_EQ(BN_cmp(back.d.p, real.d.p), 0);
+    EXPECT_EQ(BN_cmp(back.d.q, real.d.q), 0);
+    EXPECT_EQ(BN_cmp(back.d.g, real.d.g), 0);
     EXPECT_EQ(back.d.J, nullptr);
     EXPECT_EQ(back.d.seedLength, 0);
     const Bytes notSequence = unhex("020101");
@@ -558,6 +571,53 @@ TEST_F(SGKCDSATest, ParameterEncoding) {
     EXPECT_NE(back.d.p, nullptr);  // a failed decode keeps what the record held
     EXPECT_EQ(SGKCDSAParameter_SetItem(&back.d, j.data(), 2, 4), SG_CRYPTO_ERR_ARGUMENT);
     EXPECT_EQ(SGKCDSAParameter_Decode(nullptr, der, 3), SG_CRYPTO_ERR_ARGUMENT);
+}
+
+// A domain from a file or a peer is held to the rule of signing and verification when it is
+// decoded, so that no p or q of any size reaches arithmetic: q of 160, 224 or 256 bits, p odd,
+// longer than q and of at most 16384 bits, 1 < g < p.
+TEST_F(SGKCDSATest, DecodingHoldsDomainsToTheRuleOfSigning) {
+    const Record& r = examples().sets[2];  // 2048/256
+    auto odd = [](int bits) {
+        Bn b(BN_new());
+        EXPECT_EQ(BN_rand(b.get(), bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ODD), 1);
+        return hexOf(b.get());
+    };
+    const std::string p = r.at("P"), q = r.at("Q"), g = r.at("G");
+    std::string pMinusOne = p;
+    pMinusOne.back() = static_cast<char>(pMinusOne.back() - 1);  // p ends in an odd digit
+    const std::string widest = odd(16384);
+    const struct {
+        const char* what;
+        std::string p, q, g;
+        int want;
+    } cases[] = {
+        {"the appendix's domain", p, q, g, 0},
+        {"p of 16384 bits", widest, q, "02", 0},
+        {"p of 16385 bits", odd(16385), q, "02", SG_CRYPTO_ERR_ARGUMENT},
+        {"p and q of 65536 bits", odd(65536), odd(65536), "02", SG_KCDSA_ERR_SIZE},
+        {"q of 192 bits", p, odd(192), g, SG_KCDSA_ERR_SIZE},
+        {"q of 2 bits", p, "03", g, SG_KCDSA_ERR_SIZE},
+        {"an even p", pMinusOne, q, g, SG_CRYPTO_ERR_ARGUMENT},
+        {"p no longer than q", odd(256), q, "02", SG_CRYPTO_ERR_ARGUMENT},
+        {"g = 1", p, q, "01", SG_CRYPTO_ERR_ARGUMENT},
+        {"g = 0", p, q, "00", SG_CRYPTO_ERR_ARGUMENT},
+        {"g = p", p, q, p, SG_CRYPTO_ERR_ARGUMENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Domain domain;
+        domain.set(c.p, c.q, c.g);
+        unsigned length = 0;
+        ASSERT_EQ(SGKCDSAParameter_Encode(nullptr, &length, &domain.d),
+                  SG_KCDSA_ERR_PARAMETER_OUTPUT);
+        Bytes der(length);
+        ASSERT_EQ(SGKCDSAParameter_Encode(der.data(), &length, &domain.d), 0);
+        Domain back;
+        EXPECT_EQ(SGKCDSAParameter_Decode(&back.d, der.data(), static_cast<int>(der.size())),
+                  c.want);
+        EXPECT_EQ(back.d.p != nullptr, c.want == 0);
+    }
 }
 
 TEST_F(SGKCDSATest, SignatureValueCoding) {

@@ -13,6 +13,7 @@
 #include "SGCrypto.h"
 #include "SGCryptoTable.h"
 #include "SGDER.h"
+#include "SGDigest.h"
 
 using namespace cryptotest;
 using namespace rsatest;
@@ -116,8 +117,8 @@ TEST_F(SGRSATest, EncodeSizesItsOutput) {
     SGRSAPrivateKey_Free(&partial);
 }
 
-// Items longer than any key size still encode whole (no fixed staging buffer to overrun), and
-// decode back to the same items.
+// Items longer than any key size still encode whole (no fixed staging buffer to overrun); such a
+// key is refused when it is decoded again, and a key at the size bound round-trips.
 TEST_F(SGRSATest, LargeIntegersRoundTrip) {
     KeyPair pair;
     for (int item = 0; item < 8; ++item) {
@@ -129,9 +130,23 @@ TEST_F(SGRSATest, LargeIntegersRoundTrip) {
     Bytes der = encodePrivate(pair.priv);
     EXPECT_EQ(hex(Bytes(der.begin(), der.begin() + 13)), "3082688702010002820bb90080");
     KeyPair back;
+    EXPECT_EQ(SGRSAPrivateKey_Decode(&back.priv, der.data(), static_cast<int>(der.size())),
+              SG_RSA_ERR_KEY_SIZE);
+    EXPECT_EQ(back.priv.n, nullptr);
+
+    // 16384 bits of modulus, e = 65537, every other item as long as the modulus may be.
+    KeyPair bound;
+    const Bytes e = {0x01, 0x00, 0x01};
+    for (int item = 0; item < 8; ++item) {
+        const Bytes value = item == SG_RSA_PRIVATE_E ? e : Bytes(2048, 0xF1);
+        ASSERT_EQ(SGRSAPrivateKey_SetItem(&bound.priv, value.data(), static_cast<int>(value.size()),
+                                          item),
+                  0);
+    }
+    der = encodePrivate(bound.priv);
     ASSERT_EQ(SGRSAPrivateKey_Decode(&back.priv, der.data(), static_cast<int>(der.size())), 0);
     EXPECT_EQ(hex(encodePrivate(back.priv)), hex(der));
-    EXPECT_EQ(BN_num_bytes(back.priv.qInv), 3000 + 7 * 97);
+    EXPECT_EQ(BN_num_bits(back.priv.qInv), 16384);
 }
 
 TEST_F(SGRSATest, DecodeReplacesTheRecordOnlyOnSuccess) {
@@ -432,6 +447,143 @@ TEST_F(SGRSATest, KeyStorePairsAreTakenWhenTheyHaveTheRequestedSize) {
         EXPECT_EQ(pair.priv.n, nullptr);  // released
         EXPECT_EQ(pair.pub.n, nullptr);
     }
+}
+
+// ---- Bounds of keys from files and peers ----
+
+namespace {
+
+// An odd number of exactly bits bits.
+BnPtr oddOfBits(int bits) {
+    BnPtr b(BN_new());
+    EXPECT_EQ(BN_rand(b.get(), bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ODD), 1);
+    return b;
+}
+
+Bytes bytesOf(const BIGNUM* b) {
+    Bytes out(static_cast<size_t>(BN_num_bytes(b)));
+    BN_bn2bin(b, out.data());
+    return out;
+}
+
+// The DER of a public key with these items, and of a private key with them and every other item
+// one bit shorter than n.
+Bytes publicDer(const BIGNUM* n, const BIGNUM* e) {
+    KeyPair k;
+    const Bytes nb = bytesOf(n), eb = bytesOf(e);
+    EXPECT_EQ(SGRSAPublicKey_SetItem(&k.pub, nb.data(), nb.size(), SG_RSA_PUBLIC_N), 0);
+    EXPECT_EQ(SGRSAPublicKey_SetItem(&k.pub, eb.data(), eb.size(), SG_RSA_PUBLIC_E), 0);
+    return encodePublic(k.pub);
+}
+Bytes privateDer(const BIGNUM* n, const BIGNUM* e) {
+    KeyPair k;
+    BnPtr shorter(BN_dup(n));
+    BN_rshift1(shorter.get(), shorter.get());
+    for (int item = 0; item < 8; ++item) {
+        const Bytes b = bytesOf(item == SG_RSA_PRIVATE_N   ? n
+                                : item == SG_RSA_PRIVATE_E ? e
+                                                           : shorter.get());
+        EXPECT_EQ(SGRSAPrivateKey_SetItem(&k.priv, b.data(), static_cast<int>(b.size()), item), 0);
+    }
+    return encodePrivate(k.priv);
+}
+
+}  // namespace
+
+// Moduli up to 16384 bits; above 3072 bits public exponents of at most 64 bits; an exponent below
+// the modulus. Public and private keys are held to the same bounds when they are decoded.
+TEST_F(SGRSATest, DecodingHoldsKeysToTheSizeBounds) {
+    const struct {
+        const char* what;
+        int nBits, eBits;  // eBits 0: e = n - 2, as long as n
+        bool accepted;
+    } cases[] = {
+        {"16384-bit modulus, e of 17 bits", 16384, 17, true},
+        {"16385-bit modulus", 16385, 17, false},
+        {"3072-bit modulus, 65-bit e", 3072, 65, true},
+        {"3072-bit modulus, e as long as n", 3072, 0, true},
+        {"3073-bit modulus, 64-bit e", 3073, 64, true},
+        {"3073-bit modulus, 65-bit e", 3073, 65, false},
+        {"4096-bit modulus, 65-bit e", 4096, 65, false},
+        {"32768-bit modulus and exponent", 32768, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BnPtr n = oddOfBits(c.nBits), e;
+        if (c.eBits) {
+            e = oddOfBits(c.eBits);
+        } else {
+            e.reset(BN_dup(n.get()));
+            BN_sub_word(e.get(), 2);
+        }
+        const int want = c.accepted ? 0 : SG_RSA_ERR_KEY_SIZE;
+        const Bytes pub = publicDer(n.get(), e.get()), priv = privateDer(n.get(), e.get());
+        KeyPair k;
+        EXPECT_EQ(SGRSAPublicKey_Decode(&k.pub, pub.data(), static_cast<int>(pub.size())), want);
+        EXPECT_EQ(SGRSAPrivateKey_Decode(&k.priv, priv.data(), static_cast<int>(priv.size())),
+                  want);
+        EXPECT_EQ(k.pub.n == nullptr, !c.accepted);
+        EXPECT_EQ(k.priv.n == nullptr, !c.accepted);
+    }
+
+    // An exponent not below the modulus, and a private item longer than it.
+    BnPtr n = oddOfBits(2048), e(BN_dup(n.get()));
+    const Bytes equal = publicDer(n.get(), e.get());
+    KeyPair k;
+    EXPECT_EQ(SGRSAPublicKey_Decode(&k.pub, equal.data(), static_cast<int>(equal.size())),
+              SG_RSA_ERR_KEY_SIZE);
+    KeyPair longD;
+    loadFromEvp(longD, generateEvp(1024).get());
+    const Bytes d(129, 0x7F);
+    ASSERT_EQ(SGRSAPrivateKey_SetItem(&longD.priv, d.data(), static_cast<int>(d.size()),
+                                      SG_RSA_PRIVATE_D),
+              0);
+    const Bytes der = encodePrivate(longD.priv);
+    EXPECT_EQ(SGRSAPrivateKey_Decode(&k.priv, der.data(), static_cast<int>(der.size())),
+              SG_RSA_ERR_KEY_SIZE);
+}
+
+// A key made out of bounds after decoding (items set one by one) is refused by every operation
+// before it exponentiates, with the code of an unusable key.
+TEST_F(SGRSATest, OperationsRefuseKeysOutsideTheBounds) {
+    KeyPair pair;
+    loadFromEvp(pair, generateEvp(1024).get());
+    const Bytes message(20, 0x5A);
+    SGPKCS1Parameter p{};
+    p.signatureScheme = SG_PKCS1_V15_SIGNATURE;
+    p.encryptionScheme = SG_PKCS1_V15_ENCRYPTION;
+    p.hashId = SG_DIGEST_SHA256;
+    p.privateKey = &pair.priv;
+    p.publicKey = &pair.pub;
+    Bytes signature(128);
+    unsigned length = static_cast<unsigned>(signature.size());
+    ASSERT_EQ(SGPKCS1_Sign(signature.data(), &length, message.data(), message.size(), &p), 0);
+    ASSERT_EQ(SGPKCS1_Verify(signature.data(), length, message.data(), message.size(), &p), 0);
+
+    const Bytes hugeN = bytesOf(oddOfBits(32768).get()), hugeE = bytesOf(oddOfBits(32767).get());
+    ASSERT_EQ(SGRSAPublicKey_SetItem(&pair.pub, hugeN.data(), hugeN.size(), SG_RSA_PUBLIC_N), 0);
+    ASSERT_EQ(SGRSAPublicKey_SetItem(&pair.pub, hugeE.data(), hugeE.size(), SG_RSA_PUBLIC_E), 0);
+    Bytes big(4096, 0x01);
+    EXPECT_EQ(SGPKCS1_Verify(big.data(), static_cast<unsigned>(big.size()), message.data(),
+                             message.size(), &p),
+              SG_CRYPTO_ERR_ARGUMENT);
+    length = static_cast<unsigned>(big.size());
+    EXPECT_EQ(SGPKCS1_Encrypt(big.data(), &length, message.data(), message.size(), &p),
+              SG_CRYPTO_ERR_ARGUMENT);
+    EXPECT_EQ(SGRSA_ProveKeyPair(&pair.priv, &pair.pub), -1);
+
+    // A private exponent longer than the modulus.
+    const Bytes longD(129, 0x7F);
+    ASSERT_EQ(SGRSAPrivateKey_SetItem(&pair.priv, longD.data(), static_cast<int>(longD.size()),
+                                      SG_RSA_PRIVATE_D),
+              0);
+    length = static_cast<unsigned>(signature.size());
+    EXPECT_EQ(SGPKCS1_Sign(signature.data(), &length, message.data(), message.size(), &p),
+              SG_CRYPTO_ERR_ARGUMENT);
+    Bytes plain(128);
+    unsigned plainLength = static_cast<unsigned>(plain.size());
+    EXPECT_EQ(SGPKCS1_Decrypt(plain.data(), &plainLength, signature.data(), 128, &p),
+              SG_CRYPTO_ERR_ARGUMENT);
 }
 
 TEST_F(SGRSATest, TableSlotsHoldTheKeyFunctions) {
