@@ -1,8 +1,10 @@
 # kcdsa-cert <out> <issuer folder> <p hex> <q hex> <g hex> <y hex> [oid=1.2.410.200004.1.1]
 #            [serial hex=4B] [organization=Brindlow Test] [common name=KCDSA Signer]
+#            [parameters=domain]
 # A certificate holding a KCDSA public key, issued by <issuer folder>/ca.pem with ca.key
 # (sha256WithRSAEncryption): the algorithm is <oid> with the domain SEQUENCE { p, q, g } as its
-# parameters, the key the INTEGER y; subject "C=KR, O=<organization>, OU=kcdsa, CN=<common name>"
+# parameters (with parameters "none" the algorithm has none, with "null" a NULL; p, q and g are
+# then not used), the key the INTEGER y; subject "C=KR, O=<organization>, OU=kcdsa, CN=<common name>"
 # ("O=Government of Korea" makes it a GPKI certificate),
 # keyUsage digitalSignature, nonRepudiation, valid 2025-2045. openssl cannot make KCDSA keys:
 # the fields come from asn1parse -genconf, the issuer is the issuer certificate's subject
@@ -10,7 +12,14 @@
 # Writes kcdsa.der and kcdsa.pem.
 kcdsa_cert() {
   local out=$1 issuer=$2 p=$3 q=$4 g=$5 y=$6 oid=${7:-1.2.410.200004.1.1} serial=${8:-4B}
-  local organization=${9:-Brindlow Test} common=${10:-KCDSA Signer}
+  local organization=${9:-Brindlow Test} common=${10:-KCDSA Signer} parameters=${11:-domain}
+  local algorithm_parameters
+  case $parameters in
+    domain) algorithm_parameters='d=SEQUENCE:domain' ;;
+    none) algorithm_parameters='' ;;
+    null) algorithm_parameters='d=NULL' ;;
+    *) echo "kcdsa-cert: parameters domain, none or null, not $parameters" >&2; return 2 ;;
+  esac
   local work=$out/.work
   mkdir -p "$work"
   cat > "$work/fields.cnf" <<CNF
@@ -50,7 +59,7 @@ alg=SEQUENCE:keyalg
 key=BITWRAP,INTEGER:0x$y
 [keyalg]
 a=OID:$oid
-d=SEQUENCE:domain
+$algorithm_parameters
 [domain]
 p=INTEGER:0x$p
 q=INTEGER:0x$q

@@ -95,7 +95,9 @@ bool pfxReady() {
            TM_CRYPTO_READY(SGKCDSAParameter_Decode) && TM_CRYPTO_READY(SGKCDSAParameter_Clear) &&
            TM_CRYPTO_READY(SGBigInteger_New) && TM_CRYPTO_READY(SGBigInteger_Free) &&
            TM_CRYPTO_READY(SGBigInteger_mod_exp) && TM_CRYPTO_READY(SGBigInteger_cmp) &&
-           TM_CRYPTO_READY(SGBigInteger_isOne) && TM_CRYPTO_READY(SGBigInteger_isZero);
+           TM_CRYPTO_READY(SGBigInteger_isOne) && TM_CRYPTO_READY(SGBigInteger_isZero) &&
+           TM_CRYPTO_READY(SGBigInteger_isPrime) && TM_CRYPTO_READY(SGBigInteger_dup) &&
+           TM_CRYPTO_READY(SGBigInteger_sub_word) && TM_CRYPTO_READY(SGBigInteger_mod);
 }
 
 // One item of an RSA key as minimal big-endian bytes; empty when the key lacks it.
@@ -109,17 +111,16 @@ std::vector<unsigned char> rsaItem(const Key& key, GetItem getItem, int item, si
 }
 
 // Whether an RSA key (the RSAPrivateKey of a PrivateKeyInfo) belongs to the certificate: the
-// same modulus and public exponent. A certificate or key the library cannot read at all is
-// left to the import step, which reports it with its own code; a certificate whose key is no
-// RSA key cannot hold this one.
+// same modulus and public exponent. A certificate or key the library cannot read (one outside
+// the key bounds included) does not fit, so the check holds whatever later steps do.
 bool rsaKeyFitsCertificate(const SGBinary& privateKey, const SGBinary& certificateDer) {
     DecodedCertificate certificate;
-    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return true;
+    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return false;
     RsaPrivateKey key;
     if (!privateKey.data || privateKey.length == 0 || privateKey.length > INT_MAX ||
         TM_CRYPTO(SGRSAPrivateKey_Decode)(&key.key, privateKey.data,
                                           static_cast<int>(privateKey.length)) != 0)
-        return true;
+        return false;
     SGBinary bits{};
     if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(nullptr, nullptr, &bits, nullptr,
                                                        certificate.handle()) != 0 ||
@@ -148,21 +149,36 @@ struct BigNumber {
     ~BigNumber() { TM_CRYPTO(SGBigInteger_Free)(value); }
 };
 
+// Whether decoded domain parameters (which the crypto layer's decoder already holds to its rule:
+// q of 160, 224 or 256 bits, p odd and bounded, 1 < g < p) form a group of prime order q: q is
+// prime, q divides p - 1 and g^q = 1. Only then can y^q = 1 and y^x = g say anything about y.
+bool kcdsaDomainIsAGroup(const SGKCDSAParameter& d) {
+    BigNumber rest, power;
+    return TM_CRYPTO(SGBigInteger_isPrime)(d.q) == 1 &&
+           TM_CRYPTO(SGBigInteger_dup)(&rest.value, d.p) == 0 &&
+           TM_CRYPTO(SGBigInteger_sub_word)(rest.value, 1) == 0 &&
+           TM_CRYPTO(SGBigInteger_mod)(rest.value, rest.value, d.q, nullptr) == 1 &&
+           TM_CRYPTO(SGBigInteger_isZero)(rest.value) &&
+           TM_CRYPTO(SGBigInteger_New)(&power.value) == 0 &&
+           TM_CRYPTO(SGBigInteger_mod_exp)(power.value, d.g, d.q, d.p, nullptr) == 1 &&
+           TM_CRYPTO(SGBigInteger_isOne)(power.value);
+}
+
 // Whether a KCDSA key (the INTEGER x of a PrivateKeyInfo) belongs to the certificate: the
 // certificate's y is the key's public value g^(x^-1 mod q) mod p, in the key's domain (else the
-// certificate's; where both name one, the same p, q and g). y is checked without inverting x:
-// y lies in the subgroup of order q (y^q = 1) and y^x = g, which only g^(x^-1 mod q) of that
-// subgroup fulfils; x stays the key's own constant-time exponent. As for RSA, what the library
-// cannot read at all is left to the import step.
+// certificate's; where both name one, the same p, q and g). The domain must first be a group of
+// prime order q (kcdsaDomainIsAGroup); y is then checked without inverting x: y lies in that
+// subgroup (y^q = 1) and y^x = g, which only g^(x^-1 mod q) fulfils; x stays the key's own
+// constant-time exponent. As for RSA, what the library cannot read does not fit.
 bool kcdsaKeyFitsCertificate(const SGPKCS8PrivateKeyInfo& info, const SGBinary& certificateDer) {
     DecodedCertificate certificate;
-    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return true;
+    if (certificate.decode(certificateDer.data, certificateDer.length) != 0) return false;
     DsKey key;
     if (!info.privateKey.data || info.privateKey.length == 0 || info.privateKey.length > INT_MAX ||
         TM_CRYPTO(SGDSKey_Decode)(&key.key, info.privateKey.data,
                                   static_cast<int>(info.privateKey.length),
                                   SG_DSKEY_KCDSA_PRIVATE) != 0)
-        return true;
+        return false;
     int kind = 0;
     SGBinary bits{}, parameters{};
     if (TM_SERVICE(SGX509Certificate_GetPublicKeyInfo)(&kind, nullptr, &bits, &parameters,
@@ -188,6 +204,7 @@ bool kcdsaKeyFitsCertificate(const SGPKCS8PrivateKeyInfo& info, const SGBinary& 
         (cmp(d.p, certificateDomain.value.p) != 0 || cmp(d.q, certificateDomain.value.q) != 0 ||
          cmp(d.g, certificateDomain.value.g) != 0))
         return false;
+    if (!kcdsaDomainIsAGroup(d)) return false;
 
     const SGBigInteger* x = key.key.material.kcdsaPrivate.x;
     const SGBigInteger* y = certified.key.material.kcdsaPublic.y;

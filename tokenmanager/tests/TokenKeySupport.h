@@ -109,13 +109,30 @@ inline bool makeMaterial(const fs::path& work) {
         " 1.2.410.200004.1.1 4C 'Government of Korea' 'KCDSA Signer' && " + pki + " kcdsa-cert " +
         at("kcdsa-negated") + " " + at("gov-ca") + " " + k.p + " " + k.q + " " + k.g +
         " $(python3 -c 'print(\"%x\" % (int(\"" + k.p + "\", 16) - int(\"" + k.y +
-        "\", 16)))') 1.2.410.200004.1.1 4D 'Government of Korea' 'KCDSA Signer'");
+        "\", 16)))') 1.2.410.200004.1.1 4D 'Government of Korea' 'KCDSA Signer' && " + pki +
+        " kcdsa-forged " + at("kcdsa-forged") + " " + at("gov-ca") + " " + k.p + " " + k.q + " " +
+        k.g + " " + k.y);
     const KcdsaExample& other = kcdsaExample("II.1");
     add(pki + " kcdsa_key " + at("kcdsa-otherx") + " " + k.p + " " + k.q + " " + k.g + " " +
         other.x);
     add(pki + " kcdsa_key " + at("kcdsa-otherdomain") + " " + other.p + " " + other.q + " " +
         other.g + " " + other.x);
     add(pki + " cert_variants " + at("certs"));
+    // A certificate of the signing key whose serial number has 21 bytes, which the library
+    // does not read.
+    add("mkdir -p " + at("serial21") + " && openssl req -new -key " + signKey +
+        " -subj '/C=KR/O=Brindlow Test/OU=personal/CN=Long Serial' -out " + at("serial21/req.csr") +
+        " && openssl x509 -req -in " + at("serial21/req.csr") + " -CA " + at("chain/ca.pem") +
+        " -CAkey " + at("chain/ca.key") +
+        " -set_serial 0x7F0102030405060708090A0B0C0D0E0F1011121314 -days 3650 -out " +
+        at("serial21/cert.pem"));
+    // A KCDSA PrivateKeyInfo whose privateKey holds no INTEGER.
+    add("mkdir -p " + at("cut-kcdsa") + " && cd " + at("cut-kcdsa") + " && printf '%s\\n' " +
+        "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:kcdsa' " +
+        "'key=FORMAT:HEX,OCTETSTRING:0401FF' '[kcdsa]' 'oid=OID:1.2.410.200004.1.1' " +
+        "'domain=SEQUENCE:domain' '[domain]' 'p=INTEGER:0x" + k.p + "' 'q=INTEGER:0x" + k.q +
+        "' 'g=INTEGER:0x" + k.g + "' > plain.cnf && openssl asn1parse -genconf plain.cnf " +
+        "-noout -out plain.der");
     // A PrivateKeyInfo whose RSA key is cut after its version.
     add("mkdir -p " + at("cut-rsa") + " && cd " + at("cut-rsa") + " && printf '%s\\n' " +
         "'asn1=SEQUENCE:info' '[info]' 'version=INTEGER:0' 'algorithm=SEQUENCE:rsa' " +
@@ -161,15 +178,15 @@ inline bool makeMaterial(const fs::path& work) {
 }
 
 // Changed whenever makeMaterial makes something new.
-inline const std::string kMaterialVersion = "6";
+inline const std::string kMaterialVersion = "7";
 
 inline const fs::path& material() {
-    static const fs::path dir =
-        testkit::madeOnce("token-keys",
-                          testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key",
-                                              "kcdsa_key", "kcdsa-cert", "cert_variants"}) +
-                              kRandomHex + kcdsaExample().x + kMaterialVersion,
-                          makeMaterial);
+    static const fs::path dir = testkit::madeOnce(
+        "token-keys",
+        testkit::recipeKey({"chain", "pkcs8", "kisa_encrypt", "kisa_key", "kcdsa_key", "kcdsa-cert",
+                            "kcdsa-forged", "cert_variants"}) +
+            kRandomHex + kcdsaExample().x + kMaterialVersion,
+        makeMaterial);
     return dir;
 }
 

@@ -349,6 +349,7 @@ TEST_F(TokenPFX, RefusedFilesLeaveTheMediumAsItWas) {
 
 TEST_F(TokenPFX, AKeyThatIsNotItsCertificatesIsRefusedBeforeAnythingIsWritten) {
     // libcrypto puts any key beside any certificate; openssl's own export refuses to.
+    ASSERT_FALSE(keytest::material().empty());
     const PairFiles sign{kr() / "sign.pem", kr() / "sign.key", "sign"};
     const struct {
         const char* what;
@@ -360,6 +361,11 @@ TEST_F(TokenPFX, AKeyThatIsNotItsCertificatesIsRefusedBeforeAnythingIsWritten) {
          {sign, {kr() / "km.pem", kr() / "sign.key", "km"}}},
         {"a sound pair, then another holder's certificate with this holder's key",
          {sign, {material() / "sign.pem", kr() / "km.key", "other"}}},
+        // A certificate the key check cannot read does not fit, whatever later steps would
+        // make of it.
+        {"a certificate whose serial number has 21 bytes, with its key",
+         {{keytest::material() / "serial21/cert.pem", keytest::material() / "chain/sign.key",
+           "x"}}},
     };
     // The holder's earlier pair, which the sound pair of a file would replace.
     fs::create_directories(medium.holder());
@@ -544,6 +550,23 @@ TEST_F(TokenPFX, AKcdsaKeyThatIsNotItsCertificatesIsRefusedBeforeAnythingIsWritt
          kcdsaMaterial("kcdsa1/plain.der")},
         {"a GPKI certificate of an RSA key", kr() / "gov.pem", kcdsaMaterial("kcdsa1/plain.der")},
         {"an RSA key", gov, kr() / "sign.key"},
+        // Keys whose own domain is no group of prime order but makes y^q = 1 and y^x = g hold
+        // for the certificate's y (testkit/recipes/kcdsa-forged.sh).
+        {"x = 1 with p = y^2 + y + 1, q = 3, g = y, certificate without domain",
+         kcdsaMaterial("kcdsa-forged/nodomain/kcdsa.der"),
+         kcdsaMaterial("kcdsa-forged/order3/plain.der")},
+        {"the same under a certificate with NULL parameters",
+         kcdsaMaterial("kcdsa-forged/nulldomain/kcdsa.der"),
+         kcdsaMaterial("kcdsa-forged/order3/plain.der")},
+        {"q an odd 160-bit multiple of 3 and g = y^x",
+         kcdsaMaterial("kcdsa-forged/nodomain/kcdsa.der"),
+         kcdsaMaterial("kcdsa-forged/composite/plain.der")},
+        // Checked as it was, y^q alone would run for over a minute.
+        {"p and q of 65536 bits", kcdsaMaterial("kcdsa-forged/nodomain/kcdsa.der"),
+         kcdsaMaterial("kcdsa-forged/huge/plain.der")},
+        // Keys the check cannot read do not fit either.
+        {"a KCDSA key without its INTEGER", gov, kcdsaMaterial("cut-kcdsa/plain.der")},
+        {"an RSA key cut after its version", kr() / "sign.pem", kcdsaMaterial("cut-rsa/plain.der")},
     };
     // The sound pair is there already: a refused key must not take its place.
     ASSERT_EQ(medium.importFile(kcdsaFile(gov, kcdsaMaterial("kcdsa1/plain.der"))), 0);
