@@ -38,6 +38,12 @@ inline const fs::path& cms() {
     static const fs::path folder = cached("cms-signed", {chain().string(), ecdsa().string()});
     return folder;
 }
+// Keys at and beyond the size bounds and what openssl signs with them: see
+// testkit/recipes/rsa-bounds.sh.
+inline const fs::path& rsaBounds() {
+    static const fs::path folder = cached("rsa-bounds", {chain().string()});
+    return folder;
+}
 inline Bytes cmsFile(const std::string& name) {
     const Bytes b = testkit::readBytes(cms() / name);
     EXPECT_TRUE(fs::exists(cms() / name)) << name;

@@ -422,6 +422,32 @@ TEST_F(PKCS7SignedData, FindsTheSignerByIssuerAndSerial) {
     EXPECT_TRUE(refused.signers.empty());
 }
 
+// Signer keys at the edges an authority's keys may reach verify; a signer certificate with a
+// 32768-bit modulus and exponent is refused as a key that does not load, before the
+// exponentiation that would take seconds.
+TEST_F(PKCS7SignedData, HoldsSignerKeysToTheSizeBounds) {
+    ASSERT_FALSE(rsaBounds().empty());
+    const Bytes message = testkit::readBytes(rsaBounds() / "m.bin");
+    for (const char* name : {"wide", "e65"}) {
+        SCOPED_TRACE(name);
+        const Verified v =
+            verifyData(testkit::readBytes(rsaBounds() / (std::string(name) + ".p7")));
+        EXPECT_EQ(v.result, 0);
+        EXPECT_EQ(v.content, message);
+        EXPECT_EQ(v.signers.size(), 1u);
+    }
+    // openssl's message whose only certificate has the signer's issuer and serial number and
+    // carries the oversized key.
+    const Bytes huge = testkit::readBytes(rsaBounds() / "huge.p7");
+    Node ci = parse(huge);
+    ASSERT_EQ(signedData(ci).kids.at(3).kids.size(), 1u);
+    EXPECT_EQ(signedData(ci).kids.at(3).kids[0].encode(),
+              testkit::readBytes(rsaBounds() / "huge.der"));
+    const Verified refused = verifyData(huge);
+    EXPECT_EQ(refused.result, SG_PKCS7_ERR_KEY);
+    EXPECT_TRUE(refused.signers.empty());
+}
+
 TEST_F(PKCS7SignedData, SubjectNamedSignersAndBareSignedData) {
     const ParsedCertificate certificate(chain() / "sign.der");
     const SGCryptoHandlerKey key = keyInMemory(signKey());
